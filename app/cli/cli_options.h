@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quorvel::cli {
+
+// Exit statuses of quorvel-upgrade besides the download results (0, 10, 20, 30, 40).
+inline constexpr int kExitDeclined = 1;      // the user answered NO (or stdin ended)
+inline constexpr int kExitUsage = 2;         // a bad command line, or a required file missing
+inline constexpr int kExitInternal = 3;      // the download could not be started or ended oddly
+inline constexpr int kExitSignalBase = 128;  // interrupted before the download: 128 + signal
+
+inline constexpr const char* kProgramName = "quorvel-upgrade";
+inline constexpr const char* kVersionText = "3.13";
+
+struct CliOptions {
+  enum class Action { Run, Help, Version, UsageError };
+  Action action = Action::Run;
+  std::string port;
+  bool assumeYes = false;
+  std::string error;  // what was wrong with the command line, for UsageError
+};
+
+// Reads the arguments after the program name. Nothing is run here, so a bad command line
+// is reported before the converter starts.
+CliOptions parseOptions(const std::vector<std::string>& args);
+
+std::string usageText();
+std::string versionText();
+
+}  // namespace quorvel::cli

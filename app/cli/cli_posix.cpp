@@ -1,0 +1,160 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <iterator>
+
+#include "app/cli/console.h"
+#include "platform/cancel_event.h"
+
+namespace quorvel::cli {
+namespace {
+
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignalCount = static_cast<int>(std::size(kInterruptSignals));
+
+static_assert(std::atomic<CancelEvent*>::is_always_lock_free,
+              "the signal handler reads the cancel target");
+
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler writes it");
+
+std::atomic<int> gSignal{0};
+std::atomic<CancelEvent*> gCancelTarget{nullptr};
+// Self-pipe: the handler and the worker write a byte, the main thread polls the read end.
+// Both ends are non-blocking so a full pipe never stalls a writer (one pending byte is
+// enough to wake the reader).
+std::atomic<int> gWakeReadFd{-1};
+std::atomic<int> gWakeWriteFd{-1};
+struct sigaction gSavedActions[kSignalCount];
+struct sigaction gSavedPipeAction;
+
+void onInterrupt(int signo) {
+  int savedErrno = errno;
+  int none = 0;
+  gSignal.compare_exchange_strong(none, signo);
+  if (CancelEvent* event = gCancelTarget.load()) event->signal();
+  wakeMainThread();
+  errno = savedErrno;
+}
+
+void drainWakePipe() {
+  char buffer[64];
+  while (::read(gWakeReadFd, buffer, sizeof buffer) > 0) {
+  }
+}
+
+// Waits for standard input or a wake; true when standard input is readable (or closed).
+bool waitForInputOrWake() {
+  pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {gWakeReadFd, POLLIN, 0}};
+  nfds_t count = gWakeReadFd >= 0 ? 2 : 1;
+  for (;;) {
+    int ready = ::poll(fds, count, -1);
+    if (ready < 0 && errno == EINTR) return false;
+    if (ready < 0) return true;  // let read() report the problem
+    if (count == 2 && fds[1].revents != 0) {
+      drainWakePipe();
+      return false;
+    }
+    if (fds[0].revents != 0) return true;
+  }
+}
+
+}  // namespace
+
+InterruptGuard::InterruptGuard() {
+  int fds[2];
+  if (::pipe(fds) == 0) {
+    for (int fd : fds) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    gWakeReadFd = fds[0];
+    gWakeWriteFd = fds[1];
+  }
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  // SA_RESTART keeps the converter's wait and the serial calls going; no SA_RESETHAND, so a
+  // second Ctrl+C lands here again instead of killing the process before its clean-up.
+  action.sa_flags = SA_RESTART;
+  for (int i = 0; i < kSignalCount; ++i)
+    ::sigaction(kInterruptSignals[i], &action, &gSavedActions[i]);
+  // A trace reader that went away must not kill us before the temporary files are removed.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, &gSavedPipeAction);
+}
+
+InterruptGuard::~InterruptGuard() {
+  ::sigaction(SIGPIPE, &gSavedPipeAction, nullptr);
+  for (int i = 0; i < kSignalCount; ++i)
+    ::sigaction(kInterruptSignals[i], &gSavedActions[i], nullptr);
+  int readFd = gWakeReadFd;
+  int writeFd = gWakeWriteFd;
+  gWakeWriteFd = -1;
+  gWakeReadFd = -1;
+  if (readFd >= 0) ::close(readFd);
+  if (writeFd >= 0) ::close(writeFd);
+}
+
+int interruptSignal() {
+  return gSignal;
+}
+
+CancelOnInterrupt::CancelOnInterrupt(CancelEvent& event) {
+  gCancelTarget.store(&event);
+  if (gSignal != 0) event.signal();
+}
+
+CancelOnInterrupt::~CancelOnInterrupt() {
+  gCancelTarget.store(nullptr);
+}
+
+void wakeMainThread() {
+  int fd = gWakeWriteFd;
+  if (fd < 0) return;
+  char byte = 1;
+  ssize_t written = ::write(fd, &byte, 1);
+  (void)written;  // a full pipe already holds a pending wake
+}
+
+void waitForWake() {
+  if (gWakeReadFd < 0) return;
+  pollfd fd{gWakeReadFd, POLLIN, 0};
+  while (::poll(&fd, 1, -1) < 0 && errno == EINTR) {
+  }
+  drainWakePipe();
+}
+
+LineStatus readLine(std::string& line) {
+  line.clear();
+  for (;;) {
+    if (gSignal != 0) return LineStatus::Interrupted;
+    if (!waitForInputOrWake()) continue;
+    char c = 0;
+    ssize_t got = ::read(STDIN_FILENO, &c, 1);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) return line.empty() ? LineStatus::EndOfInput : LineStatus::Line;
+    if (c == '\n') return LineStatus::Line;
+    if (c != '\r') line.push_back(c);
+  }
+}
+
+bool isTerminal(std::FILE* stream) {
+  return ::isatty(::fileno(stream)) == 1;
+}
+
+bool outputsShareTerminal() {
+  if (!::isatty(STDOUT_FILENO) || !::isatty(STDERR_FILENO)) return false;
+  struct stat out {};
+  struct stat err {};
+  if (::fstat(STDOUT_FILENO, &out) != 0 || ::fstat(STDERR_FILENO, &err) != 0) return false;
+  return out.st_rdev == err.st_rdev;
+}
+
+}  // namespace quorvel::cli

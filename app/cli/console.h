@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace quorvel {
+class CancelEvent;
+}
+
+// The terminal side of quorvel-upgrade that differs between POSIX and Windows: interrupts
+// (signals / console control events), waking the main thread, reading answers from stdin.
+// cli_posix.cpp and cli_win32.cpp implement it.
+namespace quorvel::cli {
+
+// Installs the interrupt handlers (SIGINT, SIGTERM, SIGHUP; Ctrl+C and friends on Windows)
+// while it lives. A handler only records the interrupt, signals the registered cancel
+// event and wakes the main thread; it never ends the process, so every destructor (and
+// with it the removal of the temporary files) still runs. Only one may exist at a time.
+class InterruptGuard {
+ public:
+  InterruptGuard();
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
+
+// The signal number of the first interrupt seen, 0 when none (Windows reports SIGINT).
+int interruptSignal();
+
+// While it lives, an interrupt also signals `event`; an interrupt that came before is
+// passed on at once. Must be destroyed before the event is.
+class CancelOnInterrupt {
+ public:
+  explicit CancelOnInterrupt(CancelEvent& event);
+  ~CancelOnInterrupt();
+  CancelOnInterrupt(const CancelOnInterrupt&) = delete;
+  CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+};
+
+// Wakes the main thread from waitForWake(). Never blocks; safe from a signal handler.
+void wakeMainThread();
+// Blocks until wakeMainThread() has been called since the last return (no busy wait).
+void waitForWake();
+
+enum class LineStatus { Line, EndOfInput, Interrupted };
+// Reads one line from standard input without its line end; gives up on an interrupt.
+LineStatus readLine(std::string& line);
+
+bool isTerminal(std::FILE* stream);
+// True when standard output and standard error are the same terminal, so traces and the
+// progress bar share its lines.
+bool outputsShareTerminal();
+
+}  // namespace quorvel::cli

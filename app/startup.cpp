@@ -1,0 +1,29 @@
+#include "app/startup.h"
+
+#include <cstdio>
+
+#include "image/image_conversion.h"
+
+namespace quorvel {
+
+std::string compatibilityMessage(unsigned major, unsigned minor) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%s %u.%u",
+                "You are about to upgrade your Quorvel with firmware compatibility", major, minor);
+  return text;
+}
+
+int runStartup(StartupFrontEnd& frontEnd) {
+  Downloader downloader;  // runs the converter before anything is shown
+  frontEnd.showSplash();
+  RequiredFileCheck check = checkRequiredFiles();
+  if (!check.ok) {
+    frontEnd.showMissingFile(check.message);
+    return kExitMissingFile;
+  }
+  std::uint16_t word = downloader.compatibilityWord();
+  if (!frontEnd.confirmUpgrade(word >> 8, word & 0xFFu)) return kExitDeclined;
+  return frontEnd.runUpgrade(downloader);
+}
+
+}  // namespace quorvel

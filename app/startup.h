@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+#include "engine/downloader.h"
+
+namespace quorvel {
+
+// What the start-up sequence asks of a front end (the dialogs or the terminal).
+class StartupFrontEnd {
+ public:
+  virtual ~StartupFrontEnd() = default;
+  // After the conversion, before the file checks (the splash box on Windows).
+  virtual void showSplash() = 0;
+  // A required file is missing: show `message`; start-up then ends.
+  virtual void showMissingFile(const std::string& message) = 0;
+  // The erase warning with the image's compatibility version; true to go on.
+  virtual bool confirmUpgrade(unsigned major, unsigned minor) = 0;
+  // Port choice, power cycle, the download and its result; returns the exit status.
+  virtual int runUpgrade(Downloader& downloader) = 0;
+};
+
+inline constexpr int kExitMissingFile = 2;
+inline constexpr int kExitDeclined = 1;
+
+// The first line of the erase warning: "You are about to upgrade your Quorvel with firmware
+// compatibility M.m", major and minor in decimal.
+std::string compatibilityMessage(unsigned major, unsigned minor);
+
+// The whole start-up: constructs the downloader first (running the converter), shows the
+// splash, checks the required files, asks for confirmation, runs the upgrade. The
+// temporary files are deleted however it ends. Returns the exit status: 0 on success,
+// kExitMissingFile, kExitDeclined or what runUpgrade returned.
+int runStartup(StartupFrontEnd& frontEnd);
+
+}  // namespace quorvel

@@ -1,0 +1,144 @@
+#include "engine/downloader.h"
+
+#include <cstring>
+#include <span>
+
+#include "engine/modbus_link.h"
+#include "engine/sector_transfer.h"
+#include "image/image_conversion.h"
+#include "platform/timing.h"
+#include "serial/trace.h"
+
+namespace quorvel {
+namespace {
+
+inline constexpr std::size_t kPortNameChars = kPortNameSize - 1;
+inline constexpr std::uint64_t kFullPercentage = 100;
+
+std::string corruptedFilesMessage() {
+  return std::string("ERROR : File to download ") + kImageFileName + " or utility " +
+         converterFileName() + " is corrupted.";
+}
+
+}  // namespace
+
+std::string resultMessageFor(std::int32_t result) {
+  switch (static_cast<std::uint32_t>(result)) {
+    case Success:
+      return "Download successful.";
+    case PortNotOpened:
+      return "ERROR : Unable to open serial port.";
+    case FilesCorrupted:
+      return corruptedFilesMessage();
+    case TransferFailed:
+      return "ERROR : Unable to update Quorvel firmware.\n\nPlease verify serial port number, "
+             "optical link and firmware compatibility.";
+    case Cancelled:
+      return "Download canceled by user.";
+    default:
+      return "UNEXPECTED ERROR !";
+  }
+}
+
+Downloader::Downloader() {
+  runConverter();
+  cancelled_ = false;
+  if (reader_.open()) {
+    result_ = Success;
+    reader_.measureLsbLength();
+    reader_.readCompatibilityWord();
+    refuseFaultyImage();
+  } else {
+    result_ = FilesCorrupted;
+    reader_.markUnusable();
+  }
+  frameBuffer_ = std::make_unique<std::uint16_t[]>(kFrameBufferWords);
+}
+
+Downloader::~Downloader() {
+  reader_.close();
+  removeTemporaryFiles();
+  frameBuffer_.reset();
+}
+
+// An image cut short or out of step would otherwise be sent in part and closed with "GO".
+// The compatibility word stays as read so that the confirmation names the image's version.
+void Downloader::refuseFaultyImage() {
+  const ImageValidation validation = reader_.validate();
+  if (validation.ok()) return;
+  trace(1, "Image check failed: %s\n", validation.describe().c_str());
+  result_ = FilesCorrupted;
+}
+
+void Downloader::setPortName(const char* name) {
+  std::memset(portName_, 0, sizeof portName_);
+  if (name != nullptr) std::strncpy(portName_, name, kPortNameChars);
+}
+
+std::string Downloader::resultMessage() const {
+  return resultMessageFor(result_);
+}
+
+bool Downloader::pollCancel() {
+  if (!cancelEvent_.isSignalled()) return false;
+  result_ = Cancelled;
+  cancelled_ = true;
+  return true;
+}
+
+bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage) {
+  if (result_ == FilesCorrupted) return false;
+  result_ = Success;
+  if (enterLoaderMode(kInstrumentSlaveAddress, portName_, kModbusBaud)) {
+    sleepMs(timing().afterLoaderEntryMs);
+  }
+  bool succeeded = false;
+  if (!port_.open(portName_, kTransferBaud)) {
+    result_ = PortNotOpened;
+  } else {
+    succeeded = transferSectors(target, progressMessage);
+    port_.close();
+  }
+  cancelled_ = false;
+  reader_.rewind();
+  return succeeded;
+}
+
+bool Downloader::transferSectors(MessageTarget& target, unsigned progressMessage) {
+  const std::span<std::uint16_t> frame(frameBuffer_.get(), kFrameBufferWords);
+  std::uint32_t sectorNumber = 0;
+  while (!cancelled_ && reader_.readSector(frame, frameWords_)) {
+    ++sectorNumber;
+    if (!sendSectorWithRetries(sectorNumber)) break;
+    postProgress(target, progressMessage);
+  }
+  if (result_ == TransferFailed || cancelled_) return false;
+  sendGo(port_);
+  target.post(progressMessage, kFullPercentage, 0);
+  return true;
+}
+
+bool Downloader::sendSectorWithRetries(std::uint32_t sectorNumber) {
+  const CancelTest cancelTest = [this] { return pollCancel(); };
+  for (int attempt = 1;; ++attempt) {
+    trace(1, "Sending sector number %u, try %u (%lu words)\n", sectorNumber,
+          static_cast<unsigned>(attempt), static_cast<unsigned long>(frameWords_));
+    if (sendSector(port_, frameBuffer_.get(), frameWords_, cancelTest)) return true;
+    if (cancelled_) return false;
+    if (attempt == kSectorTries) {
+      result_ = TransferFailed;
+      trace(1, "Download failed : max number of tries reached\n");
+      return false;
+    }
+    sleepMs(timing().retryPauseMs);
+  }
+}
+
+// 64-bit, so that no image length makes the product wrap.
+void Downloader::postProgress(MessageTarget& target, unsigned progressMessage) {
+  const std::uint64_t length = reader_.lsbLength();
+  const std::uint64_t percentage = length == 0 ? 0 : reader_.position() * 100 / length;
+  target.post(progressMessage, static_cast<std::uintptr_t>(percentage), 0);
+}
+
+}  // namespace quorvel

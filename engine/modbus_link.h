@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "serial/serial_port.h"
+
+namespace quorvel {
+
+inline constexpr std::uint8_t kInstrumentSlaveAddress = 1;
+inline constexpr std::uint16_t kLoaderAddressRegister = 0x001C;
+inline constexpr std::uint16_t kDownloadOrderValue = 0x0001;
+inline constexpr std::size_t kModbusFrameChars = 17;     // request frames
+inline constexpr std::uint32_t kModbusAnswerChars = 15;  // read-register answer
+
+// A Modbus ASCII master over a port of its own, for one loader-mode entry.
+class ModbusLink {
+ public:
+  bool open(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud);
+  bool close();
+  bool readHoldingRegister(std::uint16_t address, std::uint16_t& value);
+  bool writeSingleRegister(std::uint16_t address, std::uint16_t value);
+
+  // In place: `buffer` holds `count` message bytes and receives the frame; returns 2n + 5.
+  // The buffer must hold at least 2 * count + 5 bytes.
+  static std::size_t encodeFrame(std::uint8_t* buffer, std::size_t count);
+  // In place: `buffer` holds `count` received characters; on success it holds the decoded
+  // bytes (LRC included) and `count` their number.
+  static bool decodeFrame(std::uint8_t* buffer, std::size_t& count);
+
+ private:
+  std::uint8_t slaveAddress_ = 1;
+  SerialPort port_;
+};
+
+// Orders the instrument into its loader. False only when the port could not be opened or
+// closed; silence from the instrument is not an error.
+bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud);
+
+}  // namespace quorvel

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+
+// Every time-out and pause of the system, in one table. Production code reads the values
+// through timing(); tests may shrink them all at once with ScopedTimingScale so that a run
+// with real protocol pauses does not take minutes.
+namespace quorvel {
+
+struct TimingTable {
+  uint32_t afterLoaderEntryMs = 1000;    // downloader's wait after a successful entry
+  uint32_t loaderEntryPauseMs = 2000;    // pause after the download order, answered or not
+  uint32_t modbusReadTimeoutMs = 2000;   // one read of a Modbus answer
+  uint32_t answerReadTimeoutMs = 1000;   // one read of a sector acknowledgement
+  uint32_t retryPauseMs = 500;           // pause before a sector is sent again
+  uint32_t writeTimeoutPerByteMs = 30;   // serial write budget per byte
+  uint32_t splashMs = 1500;              // splash box lifetime
+  uint32_t linkAnimationMs = 500;        // transfer picture animation step
+};
+
+// Fixed counts and sizes that are not times.
+inline constexpr int kModbusReadAttempts = 3;
+inline constexpr int kAnswerReads = 10;
+inline constexpr int kSectorTries = 3;
+
+// The table in force. Scaled tables never go below 1 ms for a non-zero value.
+const TimingTable& timing();
+
+// Divides every value of the table by `divisor` while it lives; restores the real values
+// when destroyed. Not thread-safe: create it before any worker starts.
+class ScopedTimingScale {
+ public:
+  explicit ScopedTimingScale(uint32_t divisor);
+  ~ScopedTimingScale();
+  ScopedTimingScale(const ScopedTimingScale&) = delete;
+  ScopedTimingScale& operator=(const ScopedTimingScale&) = delete;
+
+ private:
+  TimingTable saved_;
+};
+
+// Blocks the calling thread for `ms` milliseconds (never spins).
+void sleepMs(uint32_t ms);
+
+}  // namespace quorvel

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+
+namespace quorvel {
+
+// Trace step numbers: each identifies the call that failed.
+inline constexpr int kStepOpenDevice = 238;
+inline constexpr int kStepQueueSizes = 246;
+inline constexpr int kStepFirstPurge = 254;
+inline constexpr int kStepGetState = 264;
+inline constexpr int kStepSetState = 302;
+inline constexpr int kStepSecondPurge = 309;
+inline constexpr int kStepReadError = 111;
+inline constexpr int kStepWriteError = 183;
+inline constexpr int kStepShortWrite = 187;
+inline constexpr int kStepCloseFailed = 355;
+inline constexpr int kStepCloseNotOpen = 368;
+
+inline constexpr std::uint32_t kSerialQueueBytes = 65536;
+
+// The RS232 line to the instrument: 8N1, no flow control, DTR raised, RTS low. Every read
+// and write sets its own time-outs for the duration of the call. Failures are traced with
+// a step number and reported through the result; nothing throws.
+class SerialPort {
+ public:
+  SerialPort() = default;
+  ~SerialPort();  // closes the port, exactly as close(), if it is open
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // `name` is "COMn" or, on POSIX, a device path. False when already open (untouched).
+  bool open(const char* name, std::uint32_t baud);
+  // True when the port was open and is now closed.
+  bool close();
+  // Reads up to `count` bytes; returns when all arrived or `timeoutMs` (counted from the
+  // start of the call, no inter-byte time-out) has passed. 0 on a closed port.
+  std::uint32_t read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs);
+  // Drops pending output, writes all bytes within 30 ms per byte and waits until they have
+  // left. Returns the number written; 0 on a closed port.
+  std::uint32_t write(const std::uint8_t* buffer, std::uint32_t count);
+
+  bool isOpen() const { return isOpen_ != 0; }
+  // The descriptor (POSIX) or HANDLE (Windows) of the open port, for diagnostics and tests
+  // that look at the driver's state; meaningless while the port is closed.
+  std::intptr_t nativeHandle() const { return handle_; }
+
+ private:
+  std::intptr_t handle_ = -1;  // file descriptor on POSIX, HANDLE on Windows
+  std::uint8_t isOpen_ = 0;
+};
+
+}  // namespace quorvel

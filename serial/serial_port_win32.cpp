@@ -1,0 +1,170 @@
+#include <windows.h>
+
+#include <string>
+
+#include "platform/timing.h"
+#include "serial/port_name.h"
+#include "serial/serial_port.h"
+#include "serial/trace.h"
+
+namespace quorvel {
+namespace {
+
+constexpr DWORD kPurgeBoth = PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr BYTE kXonChar = 0x28;
+constexpr BYTE kXoffChar = 0x29;
+
+HANDLE asHandle(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+void applyLineSettings(DCB& dcb, DWORD baud) {
+  dcb.BaudRate = baud;
+  dcb.fBinary = 1;
+  dcb.fParity = 0;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fDsrSensitivity = 0;
+  dcb.fTXContinueOnXoff = 0;
+  dcb.fOutX = 0;
+  dcb.fInX = 0;
+  dcb.fErrorChar = 0;
+  dcb.fNull = 0;
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  dcb.fAbortOnError = 0;
+  dcb.wReserved = 0;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.XonChar = static_cast<char>(kXonChar);
+  dcb.XoffChar = static_cast<char>(kXoffChar);
+  dcb.ErrorChar = 0;
+  dcb.EvtChar = 0;
+}
+
+// The steps after the port is ours; returns the number of the failing step, 0 when done.
+int prepareLine(HANDLE port, DWORD baud) {
+  if (!SetupComm(port, kSerialQueueBytes, kSerialQueueBytes)) return kStepQueueSizes;
+  if (!PurgeComm(port, kPurgeBoth)) return kStepFirstPurge;
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  if (!GetCommState(port, &dcb)) return kStepGetState;
+  applyLineSettings(dcb, baud);
+  if (!SetCommState(port, &dcb)) return kStepSetState;
+  if (!PurgeComm(port, kPurgeBoth)) return kStepSecondPurge;
+  return 0;
+}
+
+// Puts the time-outs the port had back when the call ends, whatever the call did.
+class ScopedCommTimeouts {
+ public:
+  explicit ScopedCommTimeouts(HANDLE port) : port_(port) { GetCommTimeouts(port_, &saved_); }
+  ~ScopedCommTimeouts() { SetCommTimeouts(port_, &saved_); }
+  ScopedCommTimeouts(const ScopedCommTimeouts&) = delete;
+  ScopedCommTimeouts& operator=(const ScopedCommTimeouts&) = delete;
+
+  const COMMTIMEOUTS& saved() const { return saved_; }
+  void install(COMMTIMEOUTS working) { SetCommTimeouts(port_, &working); }
+
+ private:
+  HANDLE port_;
+  COMMTIMEOUTS saved_{};
+};
+
+COMMTIMEOUTS readTimeouts(COMMTIMEOUTS timeouts, DWORD timeoutMs) {
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = timeoutMs;
+  // All three at zero would mean "no time-out": a read would wait for its last byte for
+  // ever. A zero time-out returns at once with what has arrived instead.
+  if (timeoutMs == 0) timeouts.ReadIntervalTimeout = MAXDWORD;
+  return timeouts;
+}
+
+COMMTIMEOUTS writeTimeouts(COMMTIMEOUTS timeouts) {
+  timeouts.WriteTotalTimeoutMultiplier = timing().writeTimeoutPerByteMs;
+  timeouts.WriteTotalTimeoutConstant = 0;
+  return timeouts;
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() {
+  if (isOpen_ != 0) close();
+}
+
+bool SerialPort::open(const char* name, std::uint32_t baud) {
+  if (isOpen_ != 0) return false;
+  if (name == nullptr) name = "";
+  std::string path = win32DevicePath(name);
+  HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  handle_ = reinterpret_cast<std::intptr_t>(port);
+  if (port == INVALID_HANDLE_VALUE) {
+    trace(1, "Open RS232 Error (line %d) !!!!\n", kStepOpenDevice);
+    return false;
+  }
+  if (int failedStep = prepareLine(port, baud); failedStep != 0) {
+    trace(1, "Open RS232 Error (line %d) !!!!\n", failedStep);
+    CloseHandle(port);
+    handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    return false;
+  }
+  isOpen_ = 1;
+  trace(0, "\nSerial port %s opened at %dbds\n", name, static_cast<int>(baud));
+  return true;
+}
+
+bool SerialPort::close() {
+  if (isOpen_ == 0) {
+    trace(1, "Close RSS32 Error (line %d) !!!!\n", kStepCloseNotOpen);
+    return false;
+  }
+  HANDLE port = asHandle(handle_);
+  // Only the input queue: a close follows a write that has been flushed, and purging the
+  // output could still drop its tail where the flush returns before the peer has the bytes
+  // (a USB adapter's own buffer, Wine on a pseudo-terminal), and the closing "GO" with it.
+  PurgeComm(port, PURGE_RXCLEAR);
+  if (!CloseHandle(port)) {
+    trace(1, "Close RS232 Error (line %d) !!!!\n", kStepCloseFailed);
+    return false;
+  }
+  trace(0, "\nSerial port closed\n");
+  handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+  isOpen_ = 0;
+  return true;
+}
+
+std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
+  if (isOpen_ == 0) return 0;
+  HANDLE port = asHandle(handle_);
+  ScopedCommTimeouts timeouts(port);
+  timeouts.install(readTimeouts(timeouts.saved(), timeoutMs));
+  DWORD received = 0;
+  if (!ReadFile(port, buffer, count, &received, nullptr)) {
+    trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);
+  } else if (received < count) {
+    trace(0, "RS232 READ TIMEOUT\n");
+  }
+  return received;
+}
+
+std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count) {
+  if (isOpen_ == 0) return 0;
+  HANDLE port = asHandle(handle_);
+  ScopedCommTimeouts timeouts(port);
+  timeouts.install(writeTimeouts(timeouts.saved()));
+  PurgeComm(port, PURGE_TXCLEAR);
+  DWORD written = 0;
+  if (!WriteFile(port, buffer, count, &written, nullptr)) {
+    trace(1, "RS232 WRITE ERROR (line %d)\n", kStepWriteError);
+  } else if (written < count) {
+    trace(1, "RS232 WRITE ERROR (line %d) : %lu char written instead of %lu\n", kStepShortWrite,
+          static_cast<unsigned long>(written), static_cast<unsigned long>(count));
+  }
+  FlushFileBuffers(port);
+  return written;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,127 @@
+#pragma once
+
+// The fixture of the quorvel-upgrade process tests: a scratch working directory with the
+// image and a converter, the simulated instrument on a pseudo-terminal linked into it, and
+// the program run as a child process there.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+#include "tests/app/child_process.h"
+
+namespace quorvel::testing {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kPort = "sim";  // the simulator's link in the scratch directory
+constexpr const char* kFastDivisor = "20";
+constexpr auto kRunTimeout = 60s;
+constexpr auto kSimulatorStart = 10s;
+constexpr auto kPromptWait = 10s;
+constexpr const char* kSampleWords = "9000";  // three sectors or more
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class CliProcess : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
+
+  void TearDown() override {
+    if (simulator_) {
+      simulator_->signal(SIGTERM);
+      simulator_->wait(5s);
+    }
+  }
+
+  void writeImage(const char* words = kSampleWords) {
+    Child maker({{SAMPLE_IMAGE_PATH, "--words", words, "--compat", "0x0103", "-o", "quorvel.out"},
+                 dir_.path(),
+                 {},
+                 dir_ / "maker.out",
+                 dir_ / "maker.err",
+                 std::string(),
+                 -1,
+                 -1});
+    ASSERT_EQ(maker.wait(kRunTimeout), 0) << readFile(dir_ / "maker.err");
+  }
+
+  // A converter that logs its runs, then hands over to the real one (or writes a bad pair).
+  void writeConverter(bool corrupt = false) {
+    std::string script = "#!/bin/sh\necho ran >> converter.log\n";
+    if (corrupt) {
+      script += "'" HEX55_PATH "' \"$@\" && head -c 100 LSB.tmp > MSB.tmp\n";
+    } else {
+      script += "exec '" HEX55_PATH "' \"$@\"\n";
+    }
+    writeFile(dir_ / "hex55", script, true);
+  }
+
+  void prepare() {
+    writeImage();
+    writeConverter();
+  }
+
+  void startSimulator(std::vector<std::string> extra = {}) {
+    std::vector<std::string> argv = {
+        SIM_PATH,    "--link", (dir_ / kPort).string(), "--dump", (dir_ / "dump.hex").string(),
+        "--timeout", "120"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    simulator_ = std::make_unique<Child>(
+        ChildSetup{argv, dir_.path(), {}, {}, dir_ / "sim.err", std::string(), -1, -1});
+    ASSERT_TRUE(simulator_->readLine(kSimulatorStart).has_value()) << readFile(dir_ / "sim.err");
+  }
+
+  // `divisor` nullptr: the real protocol timing.
+  ChildSetup cliSetup(std::vector<std::string> args, std::optional<std::string> input,
+                      const char* divisor = kFastDivisor) {
+    args.insert(args.begin(), QUORVEL_UPGRADE_PATH);
+    ChildSetup setup{args, dir_.path(), {}, dir_ / "cli.out", dir_ / "cli.err", std::move(input),
+                     -1,   -1};
+    if (divisor != nullptr) setup.environment["QUORVEL_TIME_DIVISOR"] = divisor;
+    return setup;
+  }
+
+  Outcome finish(Child& cli) {
+    Outcome outcome;
+    outcome.status = cli.wait(kRunTimeout).value_or(-1);
+    outcome.out = readFile(dir_ / "cli.out");
+    outcome.err = readFile(dir_ / "cli.err");
+    return outcome;
+  }
+
+  Outcome run(std::vector<std::string> args, std::string input = "") {
+    Child cli(cliSetup(std::move(args), std::move(input)));
+    return finish(cli);
+  }
+
+  bool temporaryFilesLeft() const {
+    return fs::exists(dir_ / "LSB.tmp") || fs::exists(dir_ / "MSB.tmp");
+  }
+  bool converterRan() const { return fs::exists(dir_ / "converter.log"); }
+  bool imageReceived() const { return fs::exists(dir_ / "dump.hex"); }
+
+  void expectDumpEqualsImage() {
+    ASSERT_EQ(simulator_->wait(10s), 0) << readFile(dir_ / "sim.err");
+    auto sent = parseIntelHex(readFile(dir_ / "quorvel.out"));
+    auto received = parseIntelHex(readFile(dir_ / "dump.hex"));
+    ASSERT_TRUE(sent && received);
+    EXPECT_FALSE(sent->empty());
+    EXPECT_TRUE(*sent == *received)
+        << sent->size() << " bytes sent, " << received->size() << " received";
+  }
+
+  ScratchDir dir_;
+  std::unique_ptr<Child> simulator_;
+};
+
+inline bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace quorvel::testing

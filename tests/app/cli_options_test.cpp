@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "app/cli/cli_front_end.h"
+#include "app/cli/cli_options.h"
+
+namespace quorvel::cli {
+namespace {
+
+using Action = CliOptions::Action;
+
+struct ParseCase {
+  std::vector<std::string> args;
+  Action action;
+  std::string port;
+  bool assumeYes;
+};
+
+TEST(CliOptions, ParsesTheCommandLine) {
+  const ParseCase cases[] = {
+      {{"--port", "/dev/ttyUSB0"}, Action::Run, "/dev/ttyUSB0", false},
+      {{"--yes", "--port", "COM3"}, Action::Run, "COM3", true},
+      {{"--port=COM4", "-y"}, Action::Run, "COM4", true},
+      {{"--port", "a", "--port", "b"}, Action::Run, "b", false},
+      {{"--port", "COM1", "--help"}, Action::Help, "", false},
+      {{"--version", "--bogus"}, Action::Version, "", false},
+      {{}, Action::UsageError, "", false},
+      {{"--yes"}, Action::UsageError, "", false},
+      {{"--port"}, Action::UsageError, "", false},
+      {{"--port", ""}, Action::UsageError, "", false},
+      {{"--port="}, Action::UsageError, "", false},
+      {{"--port", "COM1", "--colour"}, Action::UsageError, "", false},
+      {{"--port", "COM1", "extra"}, Action::UsageError, "", false},
+  };
+  for (const ParseCase& c : cases) {
+    std::string joined;
+    for (const std::string& arg : c.args) joined += "[" + arg + "]";
+    SCOPED_TRACE(joined);
+    CliOptions options = parseOptions(c.args);
+    EXPECT_EQ(options.action, c.action);
+    if (c.action == Action::Run) {
+      EXPECT_EQ(options.port, c.port);
+      EXPECT_EQ(options.assumeYes, c.assumeYes);
+    }
+    EXPECT_EQ(options.error.empty(), c.action != Action::UsageError);
+  }
+}
+
+TEST(CliOptions, OnlyYesAnswersConfirm) {
+  for (const char* yes : {"y", "Y", "yes", "YES", " yes ", "Yes"})
+    EXPECT_TRUE(isYesAnswer(yes)) << yes;
+  for (const char* no : {"", "n", "no", "yess", "y e s x", "ok", "1"}) {
+    EXPECT_FALSE(isYesAnswer(no)) << no;
+  }
+}
+
+}  // namespace
+}  // namespace quorvel::cli

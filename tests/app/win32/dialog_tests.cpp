@@ -1,0 +1,332 @@
+// The dialogs in this process, driven by a second thread the way a user would: find the
+// window, press keys and buttons, read texts and states.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "app/win32/about_dialog.h"
+#include "app/win32/confirm_dialog.h"
+#include "app/win32/resource.h"
+#include "app/win32/upgrade_dialog.h"
+#include "platform/timing.h"
+#include "tests/app/win32/gui_probe.h"
+
+namespace quorvel::win32 {
+namespace {
+
+using gui::DialogKind;
+using namespace std::chrono_literals;
+
+const DWORD kSelf = GetCurrentProcessId();
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+
+bool haveDisplay() {
+  const char* display = std::getenv("DISPLAY");
+  return display != nullptr && *display != '\0';
+}
+
+// Runs `dialog` modally on this thread while `drive` acts on it from another; whatever the
+// driver leaves open is closed afterwards so a failing test cannot hang.
+INT_PTR runDriven(ModalDialog& dialog, const std::function<void()>& drive) {
+  std::thread driver([&] {
+    drive();
+    for (int round = 0; round < 3; ++round) {
+      for (HWND left : gui::findDialogs(kSelf, DialogKind::Any)) {
+        PostMessageA(left, WM_COMMAND, IDCANCEL, 0);
+        PostMessageA(left, WM_COMMAND, IDOK, 0);
+      }
+      std::this_thread::sleep_for(200ms);
+    }
+  });
+  INT_PTR result = dialog.runModal();
+  driver.join();
+  return result;
+}
+
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+  }
+};
+
+TEST(CompatibilitySentence, NamesMajorAndMinorInDecimal) {
+  struct Case {
+    unsigned major, minor;
+    const char* ending;
+  };
+  for (const Case& c : {Case{1, 3, " 1.3"}, Case{255, 255, " 255.255"}, Case{0x0A, 0x05, " 10.5"},
+                        Case{0, 0, " 0.0"}}) {
+    EXPECT_EQ(compatibilitySentence(c.major, c.minor),
+              std::string("You are about to upgrade your Quorvel with firmware compatibility") +
+                  c.ending);
+  }
+}
+
+TEST(LinkAnimation, ArrowsLightUpTowardsTheInstrumentThenGoDark) {
+  struct Case {
+    int phase;
+    bool first, second;
+    int next;
+  };
+  for (const Case& c :
+       {Case{0, true, false, 1}, Case{1, false, true, 2}, Case{2, false, false, 0}}) {
+    LinkStep step = linkStep(c.phase);
+    EXPECT_EQ(step.firstArrow, c.first) << c.phase;
+    EXPECT_EQ(step.secondArrow, c.second) << c.phase;
+    EXPECT_EQ(step.nextPhase, c.next) << c.phase;
+  }
+}
+
+TEST_F(DialogTest, SplashHidesItsCloseButtonAndEndsItselfWithCancel) {
+  ScopedTimingScale fast(5);
+  AboutDialog splash;
+  splash.splashMode = AboutDialog::kSplash;
+  bool closeButtonVisible = true;
+  std::string deviceName;
+  auto started = std::chrono::steady_clock::now();
+  INT_PTR result = runDriven(splash, [&] {
+    HWND box = gui::waitForDialog(kSelf, DialogKind::AboutBox);
+    if (box == nullptr) return;
+    closeButtonVisible = gui::itemVisible(box, IDOK);
+    deviceName = gui::itemText(box, IDC_DEVICE_NAME);
+    gui::waitUntil([&] { return !IsWindow(box); }, 5s);
+  });
+  auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_FALSE(closeButtonVisible);
+  EXPECT_EQ(deviceName, "Quorvel");
+  EXPECT_LT(elapsed, 3s) << "the splash must close on its own";
+}
+
+TEST_F(DialogTest, AboutBoxClosesOnItsButtonAndKeysAndReleasesItsGdiObjects) {
+  struct Case {
+    const char* name;
+    std::function<void(HWND)> close;
+    INT_PTR expected;
+  };
+  const Case cases[] = {
+      {"X button", [](HWND box) { gui::clickItem(box, IDOK); }, IDOK},
+      {"Enter", [](HWND box) { gui::pressKey(box, VK_RETURN); }, IDOK},
+      {"Esc", [](HWND box) { gui::pressKey(box, VK_ESCAPE); }, IDCANCEL},
+  };
+  for (const Case& c : cases) {
+    HBRUSH brush = nullptr;
+    HBITMAP bitmap = nullptr;
+    {
+      AboutDialog about;
+      bool closeButtonVisible = false;
+      std::optional<COLORREF> background;
+      std::string caption;
+      INT_PTR result = runDriven(about, [&] {
+        HWND box = gui::waitForDialog(kSelf, DialogKind::AboutBox);
+        if (box == nullptr) return;
+        closeButtonVisible = gui::itemVisible(box, IDOK);
+        caption = gui::windowText(box);
+        std::this_thread::sleep_for(200ms);  // let it paint
+        RECT rect;
+        GetWindowRect(box, &rect);
+        HDC screen = GetDC(nullptr);
+        background = GetPixel(screen, rect.left + 4, rect.bottom - 4);
+        ReleaseDC(nullptr, screen);
+        c.close(box);
+      });
+      EXPECT_EQ(result, c.expected) << c.name;
+      EXPECT_TRUE(closeButtonVisible) << c.name;
+      EXPECT_EQ(caption, "Quorvel Zambrio") << c.name;
+      EXPECT_EQ(background, kWhite) << c.name;
+      brush = about.backgroundBrush();
+      bitmap = about.logoBitmap();
+      EXPECT_NE(GetObjectType(brush), 0u) << c.name;
+      EXPECT_NE(GetObjectType(bitmap), 0u) << c.name;
+    }
+    EXPECT_EQ(GetObjectType(brush), 0u) << c.name << ": brush leaked";
+    EXPECT_EQ(GetObjectType(bitmap), 0u) << c.name << ": bitmap leaked";
+  }
+}
+
+TEST_F(DialogTest, ConfirmationGoesOnOnlyWithYes) {
+  struct Case {
+    const char* name;
+    std::function<void(HWND)> answer;
+    INT_PTR expected;
+  };
+  const Case cases[] = {
+      {"YES", [](HWND box) { gui::clickItem(box, IDYES); }, IDOK},
+      {"Enter (default button)", [](HWND box) { gui::pressKey(box, VK_RETURN); }, IDOK},
+      {"NO", [](HWND box) { gui::clickItem(box, IDNO); }, IDCANCEL},
+      {"Esc", [](HWND box) { gui::pressKey(box, VK_ESCAPE); }, IDCANCEL},
+      {"close box", [](HWND box) { PostMessageA(box, WM_CLOSE, 0, 0); }, IDCANCEL},
+  };
+  for (const Case& c : cases) {
+    ConfirmDialog confirm;
+    confirm.setCompatibility(1, 3);
+    std::string text;
+    INT_PTR result = runDriven(confirm, [&] {
+      HWND box = gui::waitForDialog(kSelf, DialogKind::Confirm);
+      if (box == nullptr) return;
+      text = gui::itemText(box, IDC_CONFIRM_TEXT);
+      c.answer(box);
+    });
+    EXPECT_EQ(result, c.expected) << c.name;
+    EXPECT_EQ(text, "You are about to upgrade your Quorvel with firmware compatibility 1.3")
+        << c.name;
+  }
+}
+
+// The upgrade dialog over a downloader whose conversion found nothing to convert.
+class UpgradeDialogTest : public DialogTest {
+ protected:
+  void SetUp() override {
+    DialogTest::SetUp();
+    if (IsSkipped()) return;
+    previous_ = std::filesystem::current_path();
+    dir_ = std::filesystem::temp_directory_path() /
+           ("quorvel-dialog-test-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(dir_);
+    std::filesystem::current_path(dir_);
+    downloader_.emplace();
+  }
+  void TearDown() override {
+    downloader_.reset();
+    if (!previous_.empty()) std::filesystem::current_path(previous_);
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+  }
+
+  std::filesystem::path previous_;
+  std::filesystem::path dir_;
+  std::optional<Downloader> downloader_;
+};
+
+TEST_F(UpgradeDialogTest, OpensIdleWithCom1SelectedAndTheTransferPictureHidden) {
+  UpgradeDialog dialog(*downloader_);
+  struct Seen {
+    std::string portText, percent, button, lastMenuText;
+    LRESULT selection = -1, entries = 0, rangeHigh = 0, dragIcon = 0;
+    UINT lastMenuId = 0;
+    bool stepsVisible = false, pictureHidden = false;
+  } seen;
+  INT_PTR result = runDriven(dialog, [&] {
+    HWND window = gui::waitForDialog(kSelf, DialogKind::Upgrade);
+    if (window == nullptr) return;
+    HWND port = GetDlgItem(window, IDC_PORT);
+    seen.portText = gui::windowText(port);
+    seen.selection = gui::sendTo(port, CB_GETCURSEL);
+    seen.entries = gui::sendTo(port, CB_GETCOUNT);
+    seen.percent = gui::itemText(window, IDC_PERCENT);
+    seen.button = gui::itemText(window, IDC_START);
+    seen.rangeHigh = gui::sendTo(GetDlgItem(window, IDC_PROGRESS), PBM_GETRANGE, FALSE);
+    seen.dragIcon = gui::sendTo(window, WM_QUERYDRAGICON);
+    HMENU menu = GetSystemMenu(window, FALSE);
+    int count = GetMenuItemCount(menu);
+    seen.lastMenuId = GetMenuItemID(menu, count - 1);
+    char text[64] = {};
+    GetMenuStringA(menu, count - 1, text, sizeof text, MF_BYPOSITION);
+    seen.lastMenuText = text;
+    seen.stepsVisible =
+        gui::itemVisible(window, IDC_STEP1_MARK) && gui::itemVisible(window, IDC_STEP2_MARK) &&
+        gui::itemVisible(window, IDC_STEP1_HINT) && gui::itemVisible(window, IDC_STEP2_HINT) &&
+        gui::itemVisible(window, IDC_PORT);
+    seen.pictureHidden = true;
+    for (int id : {IDC_LINK_COMPUTER, IDC_DEVICE_ICON, IDC_LINK_ARROW1, IDC_LINK_ARROW2}) {
+      seen.pictureHidden = seen.pictureHidden && !gui::itemVisible(window, id);
+    }
+    gui::pressKey(window, VK_ESCAPE);  // idle: Esc closes
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(seen.portText, "COM1");
+  EXPECT_EQ(seen.selection, 0);
+  EXPECT_EQ(seen.entries, 8);
+  EXPECT_EQ(seen.percent, "0");
+  EXPECT_EQ(seen.button, "START FIRMWARE UPGRADE");
+  EXPECT_EQ(seen.rangeHigh, 100);
+  EXPECT_NE(seen.dragIcon, 0);
+  EXPECT_EQ(seen.lastMenuId, static_cast<UINT>(IDM_ABOUTBOX));
+  EXPECT_EQ(seen.lastMenuText, "&About Zambrio...");
+  EXPECT_TRUE(seen.stepsVisible);
+  EXPECT_TRUE(seen.pictureHidden);
+}
+
+TEST_F(UpgradeDialogTest, ShowsProgressMessagesInTheBarAndThePercentage) {
+  UpgradeDialog dialog(*downloader_);
+  std::string percent;
+  LRESULT position = -1;
+  runDriven(dialog, [&] {
+    HWND window = gui::waitForDialog(kSelf, DialogKind::Upgrade);
+    if (window == nullptr) return;
+    PostMessageA(window, WM_DOWNLOAD_PROGRESS, 42, 0);
+    gui::waitUntil([&] { return gui::itemText(window, IDC_PERCENT) == "42"; }, 3s);
+    percent = gui::itemText(window, IDC_PERCENT);
+    position = gui::sendTo(GetDlgItem(window, IDC_PROGRESS), PBM_GETPOS);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(percent, "42");
+  EXPECT_EQ(position, 42);
+}
+
+TEST_F(UpgradeDialogTest, AboutBoxFromTheSystemMenuIsOwnedByTheDialogAsOftenAsAsked) {
+  UpgradeDialog dialog(*downloader_);
+  int opened = 0;
+  bool ownedByDialog = true;
+  runDriven(dialog, [&] {
+    HWND window = gui::waitForDialog(kSelf, DialogKind::Upgrade);
+    if (window == nullptr) return;
+    for (int round = 0; round < 3; ++round) {
+      PostMessageA(window, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+      HWND about = gui::waitForDialog(kSelf, DialogKind::AboutBox, 5s);
+      if (about == nullptr) return;
+      ++opened;
+      ownedByDialog = ownedByDialog && GetWindow(about, GW_OWNER) == window;
+      gui::clickItem(about, IDOK);
+      gui::waitUntil([&] { return !IsWindow(about); }, 5s);
+    }
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(opened, 3);
+  EXPECT_TRUE(ownedByDialog);
+}
+
+// A dialog whose worker thread cannot be created.
+class NoWorkerUpgradeDialog : public UpgradeDialog {
+ public:
+  using UpgradeDialog::UpgradeDialog;
+
+ protected:
+  bool startWorker() override { return false; }
+};
+
+TEST_F(UpgradeDialogTest, FailedWorkerStartIsReportedAndClosesTheDialog) {
+  NoWorkerUpgradeDialog dialog(*downloader_);
+  std::string prompt, error;
+  INT_PTR result = runDriven(dialog, [&] {
+    HWND window = gui::waitForDialog(kSelf, DialogKind::Upgrade);
+    if (window == nullptr) return;
+    gui::pressKey(window, VK_RETURN);  // Enter presses START
+    HWND box = gui::waitForDialog(kSelf, DialogKind::MessageBox, 5s);
+    if (box == nullptr) return;
+    prompt = gui::messageBoxText(box);
+    gui::clickItem(box, IDOK);
+    gui::waitUntil([&] { return !IsWindow(box); }, 5s);
+    box = gui::waitForDialog(kSelf, DialogKind::MessageBox, 5s);
+    if (box == nullptr) return;
+    error = gui::messageBoxText(box);
+    gui::clickItem(box, IDOK);
+    gui::waitUntil([&] { return !IsWindow(window); }, 5s);
+  });
+  EXPECT_EQ(prompt, "Turn OFF and then turn ON your Quorvel.\n\nWhen done click on OK");
+  EXPECT_EQ(error, "UNEXPECTED ERROR !");
+  EXPECT_EQ(result, IDCANCEL);
+}
+
+}  // namespace
+}  // namespace quorvel::win32

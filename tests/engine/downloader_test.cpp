@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include "tests/engine/downloader_fixture.h"
+
+namespace quorvel::testing {
+namespace {
+
+TEST_F(DownloaderTest, SendsEverySectorThenGoAndStartsAgainOnTheNextRun) {
+  writeConvertedImage(sectors);
+  construct();
+  ASSERT_EQ(downloader->result(), Success);
+  EXPECT_EQ(downloader->compatibilityWord(), kCompatibility);
+  for (int runNumber = 0; runNumber < 2; ++runNumber) {
+    EXPECT_TRUE(run());
+    EXPECT_EQ(downloader->result(), Success);
+    EXPECT_EQ(units, expectedUnits(3, true));
+  }
+  EXPECT_NE(traces.find("Sending sector number 2, try 1 (305 words)\n"), std::string::npos);
+  const std::vector<unsigned> p = target.percentages();
+  ASSERT_EQ(p.size(), 8u);
+  EXPECT_TRUE(p[0] < p[1] && p[1] < p[2] && p[2] < 100 && p[3] == 100) << p[2];
+  EXPECT_TRUE(std::equal(p.begin(), p.begin() + 4, p.begin() + 4));
+}
+
+TEST_F(DownloaderTest, SectorAcknowledgedAtTheSecondTry) {
+  writeConvertedImage(sectors);
+  construct();
+  EXPECT_TRUE(run([](std::size_t sector, int tryNumber) {
+    return sector == 1 && tryNumber == 1 ? "BX" : "GX";
+  }));
+  EXPECT_NE(traces.find("Sending sector number 2, try 1 (305 words)\n"
+                        "ERROR : The sector has not been correctly received by the remote device\n"
+                        "Sending sector number 2, try 2 (305 words)\n"),
+            std::string::npos);
+  EXPECT_EQ(target.percentages().size(), 4u);
+}
+
+TEST_F(DownloaderTest, ThreeFailedTriesEndTheTransferWithoutGo) {
+  writeConvertedImage(sectors);
+  construct();
+  EXPECT_FALSE(run([](std::size_t sector, int) { return sector == 1 ? "BX" : "GX"; }));
+  EXPECT_EQ(downloader->result(), TransferFailed);
+  std::vector<std::string> expected = expectedUnits(2, false);
+  expected.insert(expected.end(), 2, frameOnLine(sectors[1]));
+  EXPECT_EQ(units, expected);
+  EXPECT_EQ(target.percentages().size(), 1u);
+  EXPECT_NE(traces.find("Sending sector number 2, try 3 (305 words)\n"), std::string::npos);
+  EXPECT_TRUE(traces.ends_with("Download failed : max number of tries reached\n"));
+}
+
+TEST_F(DownloaderTest, CancelWhileWaitingForAnAnswer) {
+  writeConvertedImage(sectors);
+  construct();
+  EXPECT_FALSE(run([this](std::size_t sector, int) {
+    if (sector == 0) return "GX";
+    downloader->cancelEvent().signal();  // from the instrument's thread
+    return "";
+  }));
+  EXPECT_EQ(downloader->result(), Cancelled);
+  EXPECT_EQ(downloader->resultMessage(), "Download canceled by user.");
+  EXPECT_EQ(units, expectedUnits(2, false));
+  EXPECT_EQ(target.percentages().size(), 1u);
+}
+
+TEST_F(DownloaderTest, CancelBeforeTheFirstFrameStillSendsIt) {
+  writeConvertedImage(sectors);
+  construct();
+  downloader->cancelEvent().signal();
+  EXPECT_FALSE(run());
+  EXPECT_EQ(downloader->result(), Cancelled);
+  EXPECT_EQ(units, expectedUnits(1, false));
+  EXPECT_TRUE(target.percentages().empty());
+}
+
+TEST_F(DownloaderTest, MissingOrFaultyFilesRefuseEveryRun) {
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    std::uint16_t compatibility;
+    const char* trace;
+  };
+  const Case cases[] = {
+      {"no files", [] {}, 0xFFFF, ""},
+      {"one file", [] { std::ofstream(kMsbFileName) << "$A0,00\n"; }, 0xFFFF, ""},
+      {"out of step",
+       [] {
+         writeConvertedImage(kImage);
+         fs::resize_file("image.msb", fs::file_size("image.msb") - 4);
+       },
+       kCompatibility, "Image check failed: "},
+      {"no data", [] { writeConvertedImage({}, "no sectors\n"); }, 0xFFFF, "Image check failed: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.prepare();
+    construct();
+    EXPECT_EQ(downloader->result(), FilesCorrupted);
+    EXPECT_EQ(downloader->compatibilityWord(), c.compatibility);
+    EXPECT_TRUE(traces.starts_with(c.trace)) << traces;
+    EXPECT_FALSE(run());
+    EXPECT_TRUE(units.empty());
+    EXPECT_TRUE(target.percentages().empty());
+    downloader.reset();
+    EXPECT_FALSE(fs::exists(kLsbFileName) || fs::exists(kMsbFileName));
+    fs::remove("image.lsb");
+    fs::remove("image.msb");
+  }
+}
+
+TEST_F(DownloaderTest, UnopenablePortThenARunFromTheFirstSector) {
+  writeConvertedImage(sectors);
+  construct("./none");
+  EXPECT_FALSE(run());
+  EXPECT_EQ(downloader->result(), PortNotOpened);
+  downloader->setPortName("./tty");
+  EXPECT_TRUE(run());
+  EXPECT_EQ(units, expectedUnits(3, true));
+}
+
+TEST_F(DownloaderTest, PortNameKeepsDevicePathsAndStaysTerminated) {
+  writeConvertedImage(sectors);
+  construct("/dev/serial/by-id/usb-optical-link-if00-port0");
+  EXPECT_STREQ(downloader->portName(), "/dev/serial/by-id/usb-optical-link-if00-port0");
+  const std::string tooLong(kPortNameSize + 10, 'x');
+  downloader->setPortName(tooLong.c_str());
+  EXPECT_EQ(std::string(downloader->portName()), tooLong.substr(0, kPortNameSize - 1));
+}
+
+}  // namespace
+}  // namespace quorvel::testing

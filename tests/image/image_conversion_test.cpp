@@ -1,0 +1,88 @@
+#include "image/image_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/image/fake_converter.h"
+#include "tests/image/scratch_dir.h"
+
+namespace quorvel {
+namespace {
+
+class ImageConversionTest : public testing::ScratchDirTest {};
+
+std::string missingMessage(const std::string& file) {
+  return "Required file " + file + " not found !\nPlease copy it in the same directory than " +
+         programFileName();
+}
+
+TEST_F(ImageConversionTest, RunsTheConverterWithItsCommandLineAndWaits) {
+  testing::writeFakeConverter();
+  runConverter();
+  // Both outputs exist as soon as runConverter returns, since it waited.
+  EXPECT_EQ(readFile("LSB.tmp").substr(0, 1), "L");
+  EXPECT_EQ(readFile("MSB.tmp").substr(0, 1), "M");
+  std::string args = readFile("args.txt");
+  args.erase(args.find_last_not_of(" \r\n") + 1);
+  EXPECT_EQ(args, "-a quorvel.out -o LSB.tmp -o MSB.tmp");
+}
+
+TEST_F(ImageConversionTest, MissingConverterLeavesNoTemporaryFile) {
+  runConverter();
+  EXPECT_FALSE(exists("LSB.tmp"));
+  EXPECT_FALSE(exists("MSB.tmp"));
+}
+
+TEST_F(ImageConversionTest, RemovesBothTemporaryFilesAndIgnoresAbsentOnes) {
+  writeFile("LSB.tmp", "x");
+  writeFile("MSB.tmp", "y");
+  writeFile("quorvel.out", "z");
+  removeTemporaryFiles();
+  EXPECT_FALSE(exists("LSB.tmp"));
+  EXPECT_FALSE(exists("MSB.tmp"));
+  EXPECT_TRUE(exists("quorvel.out"));
+  writeFile("MSB.tmp", "y");
+  removeTemporaryFiles();  // LSB.tmp is absent: no harm
+  EXPECT_FALSE(exists("MSB.tmp"));
+}
+
+struct PresenceCase {
+  const char* name;
+  bool image;
+  bool converter;
+  const char* missingFile;  // empty when the check passes
+};
+
+class RequiredFilesTest : public ImageConversionTest,
+                          public ::testing::WithParamInterface<PresenceCase> {};
+
+TEST_P(RequiredFilesTest, ReportsTheFirstMissingFile) {
+  const PresenceCase& c = GetParam();
+  if (c.image) writeFile(kImageFileName, "image");
+  if (c.converter) writeFile(converterFileName(), "converter");
+  RequiredFileCheck check = checkRequiredFiles();
+  std::string expectedMissing = c.missingFile;
+  if (expectedMissing == "converter") expectedMissing = converterFileName();
+  EXPECT_EQ(check.ok, expectedMissing.empty());
+  EXPECT_EQ(check.missingFile, expectedMissing);
+  EXPECT_EQ(check.message, expectedMissing.empty() ? "" : missingMessage(expectedMissing));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presence, RequiredFilesTest,
+    ::testing::Values(PresenceCase{"Neither", false, false, "quorvel.out"},
+                      PresenceCase{"ConverterOnly", false, true, "quorvel.out"},
+                      PresenceCase{"ImageOnly", true, false, "converter"},
+                      PresenceCase{"Both", true, true, ""}),
+    [](const ::testing::TestParamInfo<PresenceCase>& param) { return param.param.name; });
+
+TEST_F(ImageConversionTest, DirectoryNamedLikeTheImageCounts) {
+  std::filesystem::create_directory(kImageFileName);
+  writeFile(converterFileName(), "converter");
+  EXPECT_TRUE(checkRequiredFiles().ok);
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,195 @@
+#include "tests/tools/sim_test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace quorvel::sim::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr milliseconds kStartLimit{5000};
+constexpr const char* kTestFrameGap = "--frame-gap-ms=5";
+constexpr const char* kTestTimeout = "--timeout=30";
+
+bool hasOption(const std::vector<std::string>& args, std::string_view name) {
+  for (const auto& arg : args) {
+    if (std::string_view(arg).starts_with(name)) return true;
+  }
+  return false;
+}
+
+int remainingMs(Clock::time_point end) {
+  const auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// The first line of `fd`, waiting at most `limit`.
+std::string readLine(int fd, milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  std::string line;
+  char c = 0;
+  while (remainingMs(end) > 0) {
+    pollfd in{fd, POLLIN, 0};
+    if (::poll(&in, 1, remainingMs(end)) <= 0) break;
+    if (::read(fd, &c, 1) != 1) break;
+    if (c == '\n') return line;
+    line += c;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string sectorFrame(std::uint32_t address, const std::vector<std::uint16_t>& words,
+                        std::uint16_t compat) {
+  std::string bytes;
+  auto put = [&bytes](std::uint16_t word) {
+    bytes += static_cast<char>(word & 0xFF);
+    bytes += static_cast<char>(word >> 8);
+  };
+  std::uint32_t sum = 0;
+  put(static_cast<std::uint16_t>(address >> 16));
+  put(static_cast<std::uint16_t>(address & 0xFFFF));
+  for (auto word : words) {
+    put(word);
+    sum += word;
+  }
+  put(static_cast<std::uint16_t>(sum & 0xFFFF));
+  put(static_cast<std::uint16_t>(sum >> 16));
+  put(compat);
+  return bytes;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-sim-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+SimProcess::SimProcess(std::vector<std::string> args, std::string stderrPath) {
+  if (!hasOption(args, "--frame-gap-ms")) args.emplace_back(kTestFrameGap);
+  if (!hasOption(args, "--timeout")) args.emplace_back(kTestTimeout);
+  args.insert(args.begin(), QUORVEL_SIM_PATH);
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  std::array<int, 2> out{};
+  if (::pipe2(out.data(), O_CLOEXEC) != 0) return;
+  UniqueFd readEnd(out[0]);
+  UniqueFd writeEnd(out[1]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+  if (!stderrPath.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  writeEnd.reset();
+  if (pid_ > 0) devicePath_ = readLine(readEnd.get(), kStartLimit);
+}
+
+SimProcess::~SimProcess() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+}
+
+void SimProcess::signal(int signalNumber) const {
+  if (pid_ > 0) ::kill(pid_, signalNumber);
+}
+
+int SimProcess::waitExit(milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (done < 0 || Clock::now() >= end) return -1;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+}
+
+HostPort::HostPort(const std::string& path, speed_t speed)
+    : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
+  termios settings{};
+  if (!fd_.valid() || ::tcgetattr(fd_.get(), &settings) != 0) {
+    fd_.reset();
+    return;
+  }
+  ::cfmakeraw(&settings);
+  ::cfsetspeed(&settings, speed);
+  if (::tcsetattr(fd_.get(), TCSANOW, &settings) != 0) fd_.reset();
+}
+
+void HostPort::send(std::string_view bytes) {
+  while (!bytes.empty() && fd_.valid()) {
+    const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EAGAIN) {
+      pollfd out{fd_.get(), POLLOUT, 0};
+      ::poll(&out, 1, 100);
+    } else if (n < 0 && errno != EINTR) {
+      return;
+    }
+  }
+}
+
+std::string HostPort::receive(std::size_t count, milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  std::string bytes;
+  std::array<char, 256> chunk{};
+  while (bytes.size() < count && fd_.valid()) {
+    pollfd in{fd_.get(), POLLIN, 0};
+    if (::poll(&in, 1, remainingMs(end)) <= 0) break;
+    const ssize_t n = ::read(fd_.get(), chunk.data(), std::min(chunk.size(), count - bytes.size()));
+    if (n <= 0) break;
+    bytes.append(chunk.data(), static_cast<std::size_t>(n));
+  }
+  return bytes;
+}
+
+std::string HostPort::receiveFor(milliseconds window) {
+  return receive(std::size_t(-1), window);
+}
+
+bool HostPort::hungUp(milliseconds limit) {
+  pollfd in{fd_.get(), POLLIN, 0};
+  if (::poll(&in, 1, static_cast<int>(limit.count())) <= 0) return false;
+  if ((in.revents & POLLHUP) != 0) return true;
+  char byte = 0;
+  return ::read(fd_.get(), &byte, 1) < 0 && errno == EIO;
+}
+
+}  // namespace quorvel::sim::test

@@ -11,7 +11,9 @@ CancelEvent::~CancelEvent() {
   if (handle_ != 0) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-bool CancelEvent::valid() const { return handle_ != 0; }
+bool CancelEvent::valid() const {
+  return handle_ != 0;
+}
 
 void CancelEvent::signal() {
   if (handle_ != 0) SetEvent(reinterpret_cast<HANDLE>(handle_));

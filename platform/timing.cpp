@@ -19,7 +19,9 @@ uint32_t scaled(uint32_t value, uint32_t divisor) {
 
 }  // namespace
 
-const TimingTable& timing() { return table(); }
+const TimingTable& timing() {
+  return table();
+}
 
 ScopedTimingScale::ScopedTimingScale(uint32_t divisor) : saved_(table()) {
   if (divisor == 0) divisor = 1;
@@ -34,8 +36,12 @@ ScopedTimingScale::ScopedTimingScale(uint32_t divisor) : saved_(table()) {
   // The write budget per byte is a safety limit, not a pause: it stays as it is.
 }
 
-ScopedTimingScale::~ScopedTimingScale() { table() = saved_; }
+ScopedTimingScale::~ScopedTimingScale() {
+  table() = saved_;
+}
 
-void sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace quorvel

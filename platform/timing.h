@@ -8,14 +8,14 @@
 namespace quorvel {
 
 struct TimingTable {
-  uint32_t afterLoaderEntryMs = 1000;    // downloader's wait after a successful entry
-  uint32_t loaderEntryPauseMs = 2000;    // pause after the download order, answered or not
-  uint32_t modbusReadTimeoutMs = 2000;   // one read of a Modbus answer
-  uint32_t answerReadTimeoutMs = 1000;   // one read of a sector acknowledgement
-  uint32_t retryPauseMs = 500;           // pause before a sector is sent again
-  uint32_t writeTimeoutPerByteMs = 30;   // serial write budget per byte
-  uint32_t splashMs = 1500;              // splash box lifetime
-  uint32_t linkAnimationMs = 500;        // transfer picture animation step
+  uint32_t afterLoaderEntryMs = 1000;   // downloader's wait after a successful entry
+  uint32_t loaderEntryPauseMs = 2000;   // pause after the download order, answered or not
+  uint32_t modbusReadTimeoutMs = 2000;  // one read of a Modbus answer
+  uint32_t answerReadTimeoutMs = 1000;  // one read of a sector acknowledgement
+  uint32_t retryPauseMs = 500;          // pause before a sector is sent again
+  uint32_t writeTimeoutPerByteMs = 30;  // serial write budget per byte
+  uint32_t splashMs = 1500;             // splash box lifetime
+  uint32_t linkAnimationMs = 500;       // transfer picture animation step
 };
 
 // Fixed counts and sizes that are not times.

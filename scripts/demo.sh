@@ -89,15 +89,9 @@ if [ -z "$port" ]; then
 else
   step "Using the instrument on $port"
   case "$port" in
-    /*)
-      [ -e "$port" ] || fail "$port does not exist"
-      # The downloader keeps six characters of a port name; a short link in the working
-      # directory reaches the same device whatever the length of its path.
-      ln -s "$port" "$work/port"
-      port_arg=port
-      ;;
-    *) port_arg=$port ;;
+    /*) [ -e "$port" ] || fail "$port does not exist" ;;
   esac
+  port_arg=$port
 fi
 
 # --- The upgrade ------------------------------------------------------------------------

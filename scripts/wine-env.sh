@@ -16,7 +16,7 @@ wine_prefix_init() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-    cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf \
+    cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/sserife.fon \
       "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true

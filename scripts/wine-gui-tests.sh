@@ -124,7 +124,9 @@ if start_sim --silent-sector 2; then
       sleep 0.1
     done
     if kill -0 "$sim_pid" 2>/dev/null; then
-      echo "wine-gui-tests: WARNING: the simulator did not take the closing order" >&2
+      echo "wine-gui-tests: the simulator did not take the closing order \"GO\"" >&2
+      status=1
+      failed_stages+=("simulator-took-GO")
     else
       wait "$sim_pid"
       sim_rc=$?

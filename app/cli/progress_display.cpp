@@ -18,14 +18,17 @@ ProgressStyle chooseProgressStyle(bool errorIsTerminal, bool sharedWithTraces) {
 std::string formatProgress(unsigned percent, ProgressStyle style) {
   percent = std::min(percent, kFullPercent);
   std::string number = std::to_string(percent);
-  if (style == ProgressStyle::PlainLines) return "Progress: " + number + " %";
+  // Built with append: GCC 12 warns falsely (-Wrestrict) on "literal" + string at -O2.
+  if (style == ProgressStyle::PlainLines)
+    return std::string("Progress: ").append(number).append(" %");
   unsigned filled = percent * kBarCells / kFullPercent;
   std::string text = "[";
   text.append(filled, '#');
   text.append(kBarCells - filled, '.');
   text += "] ";
   text.append(3 - number.size(), ' ');  // keeps the bar's width for every percentage
-  return text + number + " %";
+  text.append(number).append(" %");
+  return text;
 }
 
 void ProgressDisplay::show(unsigned percent) {

@@ -113,9 +113,22 @@ bool Downloader::transferSectors(MessageTarget& target, unsigned progressMessage
     postProgress(target, progressMessage);
   }
   if (result_ == TransferFailed || cancelled_) return false;
+  if (!reachedEndOfImage()) return false;
   sendGo(port_);
   target.post(progressMessage, kFullPercentage, 0);
   return true;
+}
+
+// The sector loop also ends when a read fails or the files changed after they were
+// checked; only a reader that stands at the end of LSB.tmp has sent the whole image, and
+// the closing order after a partial image could leave the instrument unusable.
+bool Downloader::reachedEndOfImage() {
+  if (reader_.position() == reader_.lsbLength()) return true;
+  trace(1, "Image read stopped at byte %llu of %llu\n",
+        static_cast<unsigned long long>(reader_.position()),
+        static_cast<unsigned long long>(reader_.lsbLength()));
+  result_ = FilesCorrupted;
+  return false;
 }
 
 bool Downloader::sendSectorWithRetries(std::uint32_t sectorNumber) {

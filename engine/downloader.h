@@ -55,6 +55,7 @@ class Downloader {
   bool transferSectors(MessageTarget& target, unsigned progressMessage);
   // Up to kSectorTries tries of the frame in frameBuffer_; false on failure or cancel.
   bool sendSectorWithRetries(std::uint32_t sectorNumber);
+  bool reachedEndOfImage();
   void postProgress(MessageTarget& target, unsigned progressMessage);
 
   SectorReader reader_;

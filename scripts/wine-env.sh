@@ -29,10 +29,12 @@ wine_map_com() {
   ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
 }
 
-# Starts this prefix's wine server with its output discarded: when stopped, a server
-# started by a test would dump its object list into that test's output.
+# Starts this prefix's wine server and its service processes with their output discarded.
+# Started by a test instead, the server would dump its object list into that test's output
+# when stopped, and the services would hold the test runner's output pipe open.
 wine_start() {
   wineserver -p >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 
 # Stops the wine server of this prefix; call between headless and X runs.

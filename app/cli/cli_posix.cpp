@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "app/cli/console.h"
-#include "platform/cancel_event.h"
+#include "app/cli/interrupt.h"
 
 namespace quorvel::cli {
 namespace {
@@ -17,13 +17,6 @@ namespace {
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kSignalCount = static_cast<int>(std::size(kInterruptSignals));
 
-static_assert(std::atomic<CancelEvent*>::is_always_lock_free,
-              "the signal handler reads the cancel target");
-
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler writes it");
-
-std::atomic<int> gSignal{0};
-std::atomic<CancelEvent*> gCancelTarget{nullptr};
 // Self-pipe: the handler and the worker write a byte, the main thread polls the read end.
 // Both ends are non-blocking so a full pipe never stalls a writer (one pending byte is
 // enough to wake the reader).
@@ -34,9 +27,7 @@ struct sigaction gSavedPipeAction;
 
 void onInterrupt(int signo) {
   int savedErrno = errno;
-  int none = 0;
-  gSignal.compare_exchange_strong(none, signo);
-  if (CancelEvent* event = gCancelTarget.load()) event->signal();
+  recordInterrupt(signo);
   wakeMainThread();
   errno = savedErrno;
 }
@@ -102,19 +93,6 @@ InterruptGuard::~InterruptGuard() {
   if (writeFd >= 0) ::close(writeFd);
 }
 
-int interruptSignal() {
-  return gSignal;
-}
-
-CancelOnInterrupt::CancelOnInterrupt(CancelEvent& event) {
-  gCancelTarget.store(&event);
-  if (gSignal != 0) event.signal();
-}
-
-CancelOnInterrupt::~CancelOnInterrupt() {
-  gCancelTarget.store(nullptr);
-}
-
 void wakeMainThread() {
   int fd = gWakeWriteFd;
   if (fd < 0) return;
@@ -134,7 +112,7 @@ void waitForWake() {
 LineStatus readLine(std::string& line) {
   line.clear();
   for (;;) {
-    if (gSignal != 0) return LineStatus::Interrupted;
+    if (interruptSignal() != 0) return LineStatus::Interrupted;
     if (!waitForInputOrWake()) continue;
     char c = 0;
     ssize_t got = ::read(STDIN_FILENO, &c, 1);

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app/cli/console.h"
-#include "platform/cancel_event.h"
+#include "app/cli/interrupt.h"
 
 namespace quorvel::cli {
 namespace {
@@ -17,15 +17,11 @@ constexpr DWORD kCloseGraceMs = 4000;
 // Ctrl+C ends a console read before the handler thread has run; give it this long.
 constexpr DWORD kInterruptSettleMs = 50;
 
-std::atomic<int> gSignal{0};
-std::atomic<CancelEvent*> gCancelTarget{nullptr};
 HANDLE gWakeEvent = nullptr;      // auto-reset: one wait consumes the pending wakes
 HANDLE gFinishedEvent = nullptr;  // manual-reset: set when the clean-up has run
 
 BOOL WINAPI onConsoleControl(DWORD type) {
-  int none = 0;
-  gSignal.compare_exchange_strong(none, type == CTRL_C_EVENT ? SIGINT : SIGTERM);
-  if (CancelEvent* event = gCancelTarget.load()) event->signal();
+  recordInterrupt(type == CTRL_C_EVENT ? SIGINT : SIGTERM);
   wakeMainThread();
   if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
     if (gFinishedEvent != nullptr) WaitForSingleObject(gFinishedEvent, kCloseGraceMs);
@@ -47,19 +43,6 @@ InterruptGuard::~InterruptGuard() {
   // The events stay: a handler thread may still be waiting on them as the process ends.
 }
 
-int interruptSignal() {
-  return gSignal;
-}
-
-CancelOnInterrupt::CancelOnInterrupt(CancelEvent& event) {
-  gCancelTarget.store(&event);
-  if (gSignal != 0) event.signal();
-}
-
-CancelOnInterrupt::~CancelOnInterrupt() {
-  gCancelTarget.store(nullptr);
-}
-
 void wakeMainThread() {
   if (gWakeEvent != nullptr) SetEvent(gWakeEvent);
 }
@@ -71,12 +54,12 @@ void waitForWake() {
 LineStatus readLine(std::string& line) {
   line.clear();
   for (;;) {
-    if (gSignal != 0) return LineStatus::Interrupted;
+    if (interruptSignal() != 0) return LineStatus::Interrupted;
     int c = std::fgetc(stdin);
     if (c == EOF) {
       std::clearerr(stdin);
       Sleep(kInterruptSettleMs);
-      if (gSignal != 0) return LineStatus::Interrupted;
+      if (interruptSignal() != 0) return LineStatus::Interrupted;
       return line.empty() ? LineStatus::EndOfInput : LineStatus::Line;
     }
     if (c == '\n') return LineStatus::Line;

@@ -117,6 +117,21 @@ TEST_F(DownloaderTest, UnopenablePortThenARunFromTheFirstSector) {
   EXPECT_EQ(units, expectedUnits(3, true));
 }
 
+TEST_F(DownloaderTest, ImageCutShortDuringTheRunGetsNoGo) {
+  writeConvertedImage(sectors);
+  construct();
+  ASSERT_EQ(downloader->result(), Success);
+  // Both files lose their last sector after the check, as after a failing disk.
+  const auto cut = fs::file_size(kLsbFileName) - 12;
+  fs::resize_file(kLsbFileName, cut);
+  fs::resize_file(kMsbFileName, cut);
+  sectors.pop_back();
+  EXPECT_FALSE(run());
+  EXPECT_EQ(downloader->result(), FilesCorrupted);
+  EXPECT_EQ(units, expectedUnits(2, false));
+  EXPECT_NE(traces.find("Image read stopped at byte"), std::string::npos);
+}
+
 TEST_F(DownloaderTest, PortNameKeepsDevicePathsAndStaysTerminated) {
   writeConvertedImage(sectors);
   construct("/dev/serial/by-id/usb-optical-link-if00-port0");

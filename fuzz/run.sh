@@ -3,7 +3,8 @@
 #   fuzz/run.sh [SECONDS]        (default 30; build directory: $QUORVEL_FUZZ_BUILD_DIR,
 #                                 default build/fuzz)
 # New inputs are kept in <build>/corpus/<target>; the seeds in fuzz/corpus/<target> are only
-# read. Exits non-zero when a target finds a fault.
+# read. Every target runs, also after one has failed; exits non-zero when any target finds a
+# fault (crash, time-out, memory limit) or when no target was built.
 set -eu
 seconds="${1:-30}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -14,8 +15,10 @@ cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target fuzzers
 
 status=0
+count=0
 for exe in "$build"/fuzz/fuzz_*; do
-  [ -x "$exe" ] || continue
+  if [ ! -f "$exe" ] || [ ! -x "$exe" ]; then continue; fi
+  count=$((count + 1))
   target="$(basename "$exe")"
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
@@ -29,4 +32,8 @@ for exe in "$build"/fuzz/fuzz_*; do
     status=1
   fi
 done
+if [ "$count" -eq 0 ]; then
+  echo "== no fuzz targets in $build/fuzz"
+  status=1
+fi
 exit "$status"

@@ -22,7 +22,7 @@ class CancelEvent {
   bool isSignalled() const;
 
  private:
-  std::intptr_t handle_ = 0;  // HANDLE on Windows, unused elsewhere
+  [[maybe_unused]] std::intptr_t handle_ = 0;  // HANDLE on Windows, unused elsewhere
   volatile std::uint8_t flag_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/timing.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace quorvel {
@@ -38,6 +39,16 @@ ScopedTimingScale::ScopedTimingScale(uint32_t divisor) : saved_(table()) {
 
 ScopedTimingScale::~ScopedTimingScale() {
   table() = saved_;
+}
+
+std::uint32_t timeDivisorFromEnvironment() {
+  constexpr unsigned long kMaxTimeDivisor = 1000000;
+  const char* text = std::getenv("QUORVEL_TIME_DIVISOR");
+  if (text == nullptr || *text == '\0') return 1;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (*end != '\0' || value == 0 || value > kMaxTimeDivisor) return 1;
+  return static_cast<std::uint32_t>(value);
 }
 
 void sleepMs(uint32_t ms) {

@@ -39,6 +39,10 @@ class ScopedTimingScale {
   TimingTable saved_;
 };
 
+// Test hook, not for users: the front ends scale the table by the whole number in the
+// environment variable QUORVEL_TIME_DIVISOR; 1 (real timing) when it is unset or invalid.
+std::uint32_t timeDivisorFromEnvironment();
+
 // Blocks the calling thread for `ms` milliseconds (never spins).
 void sleepMs(uint32_t ms);
 

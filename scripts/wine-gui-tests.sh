@@ -70,7 +70,10 @@ run_stage() {
   local name="$1"
   shift
   echo "=== $name"
-  xvfb-run -a -s "$screen" bash -c '"$@"; rc=$?; wineserver -k 2>/dev/null; exit $rc' \
+  # The server and its services start with their output discarded (see wine_start).
+  xvfb-run -a -s "$screen" bash -c \
+    'wineserver -p >/dev/null 2>&1; wine cmd /c exit </dev/null >/dev/null 2>&1
+     "$@"; rc=$?; wineserver -k 2>/dev/null; exit $rc' \
     stage "$@"
   local rc=$?
   wine_stop

@@ -25,11 +25,6 @@ constexpr const char* kConfirmQuestion = "DO YOU REALLY WANT TO CONTINUE ?";
 constexpr const char* kPowerCycleRequest = "Turn OFF and then turn ON your Quorvel.";
 constexpr const char* kSuccessMessage = "Download successful.";
 
-// Test hook, not for users: QUORVEL_TIME_DIVISOR=N divides every protocol time-out and pause
-// by N, so that the process tests run against the simulator in seconds.
-constexpr const char* kTimeDivisorVariable = "QUORVEL_TIME_DIVISOR";
-constexpr unsigned long kMaxTimeDivisor = 1000000;
-
 void say(const std::string& text) {
   std::fputs(text.c_str(), stderr);
   std::fflush(stderr);
@@ -67,15 +62,6 @@ bool followProgress(const ProgressChannel& channel) {
     }
     waitForWake();
   }
-}
-
-std::optional<std::uint32_t> timeDivisorFromEnvironment() {
-  const char* text = std::getenv(kTimeDivisorVariable);
-  if (text == nullptr || *text == '\0') return std::nullopt;
-  char* end = nullptr;
-  unsigned long value = std::strtoul(text, &end, 10);
-  if (*end != '\0' || value == 0 || value > kMaxTimeDivisor) return std::nullopt;
-  return static_cast<std::uint32_t>(value);
 }
 
 }  // namespace
@@ -183,8 +169,7 @@ int runCli(const std::vector<std::string>& args) {
     case CliOptions::Action::Run:
       break;
   }
-  std::optional<ScopedTimingScale> scale;
-  if (std::optional<std::uint32_t> divisor = timeDivisorFromEnvironment()) scale.emplace(*divisor);
+  ScopedTimingScale scale(timeDivisorFromEnvironment());
   InterruptGuard interrupts;
   TerminalFrontEnd frontEnd(options);
   int status = runStartup(frontEnd);

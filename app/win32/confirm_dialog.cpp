@@ -1,28 +1,15 @@
 #include "app/win32/confirm_dialog.h"
 
-#include <cstdio>
-
+#include "app/startup.h"
 #include "app/win32/resource.h"
 
 namespace quorvel::win32 {
-namespace {
-
-constexpr const char* kUpgradeLead =
-    "You are about to upgrade your Quorvel with firmware compatibility";
-
-}  // namespace
-
-std::string compatibilitySentence(unsigned major, unsigned minor) {
-  char text[128];
-  std::snprintf(text, sizeof text, "%s %u.%u", kUpgradeLead, major, minor);
-  return text;
-}
 
 ConfirmDialog::ConfirmDialog(HWND parent)
     : ModalDialog(IDD_CONFIRM, parent), appIcon_(loadProgramIcon(IDI_INSTRUMENT)) {}
 
 void ConfirmDialog::setCompatibility(unsigned major, unsigned minor) {
-  messageText_ = compatibilitySentence(major, minor);
+  messageText_ = compatibilityMessage(major, minor);
 }
 
 void ConfirmDialog::doDataExchange(DataExchange& dx) {

@@ -28,7 +28,4 @@ class ConfirmDialog : public ModalDialog {
   HICON appIcon_;
 };
 
-// "You are about to upgrade your Quorvel with firmware compatibility 1.3".
-std::string compatibilitySentence(unsigned major, unsigned minor);
-
 }  // namespace quorvel::win32

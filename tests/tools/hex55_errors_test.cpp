@@ -34,6 +34,19 @@ Bytes withByte(Bytes file, std::size_t at, std::uint8_t value) {
   return file;
 }
 
+// Both segments of an ELF32 file, the second pointed at the whole file: thousands of such
+// program headers would make a small file fill gigabytes.
+Bytes withSegmentsSharingTheFile() {
+  Bytes file = buildElf(false, {{1, 0x1000, {1, 2, 3, 4}, 0}, {1, 0x8000, {5, 6, 7, 8}, 0}});
+  constexpr std::size_t kSecondHeader = 52 + 32;
+  const auto put32 = [&](std::size_t at, std::size_t value) {
+    for (std::size_t i = 0; i < 4; ++i) file[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  };
+  put32(kSecondHeader + 4, 0);             // p_offset
+  put32(kSecondHeader + 16, file.size());  // p_filesz
+  return file;
+}
+
 std::string asText(const Bytes& bytes) {
   return {bytes.begin(), bytes.end()};
 }
@@ -79,6 +92,8 @@ std::vector<BadInput> badInputs() {
       {"ElfOverlappingSegments",
        asText(buildElf(true, {{1, 0x1000, {1, 2, 3, 4}, 0}, {1, 0x1002, {5, 6}, 0}})),
        "overlapping"},
+      {"ElfSegmentsSharingFileBytes", asText(withSegmentsSharingTheFile()),
+       "segment 1: segments place more bytes than the file holds"},
       {"Elf64BeyondAddressSpace", asText(smallElf(true, 0x1'0000'0000)), "32-bit"},
   };
 }

@@ -67,8 +67,10 @@ bool checkIdent(std::span<const std::uint8_t> file, const Layout*& layout, std::
   return true;
 }
 
+// `placed` counts the file bytes all segments so far have put into the image.
 bool addSegment(std::span<const std::uint8_t> file, const Layout& l, std::size_t at,
-                std::uint64_t index, SparseImage& image, std::string& error) {
+                std::uint64_t index, std::uint64_t& placed, SparseImage& image,
+                std::string& error) {
   if (field(file, at + l.type, 4) != kLoadSegment) return true;
   const std::uint64_t offset = field(file, at + l.offset, l.fieldBytes);
   const std::uint64_t size = field(file, at + l.filesz, l.fieldBytes);
@@ -78,6 +80,12 @@ bool addSegment(std::span<const std::uint8_t> file, const Layout& l, std::size_t
   if (!fitsIn(offset, size, file.size())) {
     return fail(error, "truncated file: " + segment + " lies beyond the end of the file");
   }
+  // Segments that share file bytes could otherwise make a small file fill gigabytes: one
+  // kilobyte pointed at by thousands of program headers at as many addresses.
+  if (size > file.size() - placed) {
+    return fail(error, segment + ": segments place more bytes than the file holds");
+  }
+  placed += size;
   std::string why;
   if (!image.add(address, file.subspan(offset, size), why)) {
     return fail(error, segment + ": " + why);
@@ -111,9 +119,10 @@ bool parseElf(std::span<const std::uint8_t> file, SparseImage& image, std::strin
   if (!fitsIn(tableOffset, entryBytes * count, file.size())) {
     return fail(error, "truncated file: program headers lie beyond the end of the file");
   }
+  std::uint64_t placed = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
     const auto at = static_cast<std::size_t>(tableOffset + i * entryBytes);
-    if (!addSegment(file, l, at, i, image, error)) return false;
+    if (!addSegment(file, l, at, i, placed, image, error)) return false;
   }
   return true;
 }

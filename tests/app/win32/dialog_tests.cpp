@@ -59,19 +59,6 @@ class DialogTest : public ::testing::Test {
   }
 };
 
-TEST(CompatibilitySentence, NamesMajorAndMinorInDecimal) {
-  struct Case {
-    unsigned major, minor;
-    const char* ending;
-  };
-  for (const Case& c : {Case{1, 3, " 1.3"}, Case{255, 255, " 255.255"}, Case{0x0A, 0x05, " 10.5"},
-                        Case{0, 0, " 0.0"}}) {
-    EXPECT_EQ(compatibilitySentence(c.major, c.minor),
-              std::string("You are about to upgrade your Quorvel with firmware compatibility") +
-                  c.ending);
-  }
-}
-
 TEST(LinkAnimation, ArrowsLightUpTowardsTheInstrumentThenGoDark) {
   struct Case {
     int phase;

@@ -4,10 +4,7 @@
 // PATH defaults to tools/quorvel-sim/quorvel-sim beside this build's bench/ directory.
 // Prints one result line per measure.
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,8 +24,7 @@
 #include "image/image_conversion.h"
 #include "image/sector_reader.h"
 #include "platform/timing.h"
-
-extern char** environ;
+#include "tests/support/simulator_process.h"
 
 namespace {
 
@@ -91,47 +87,6 @@ void writeImage(std::uint64_t words, std::uint32_t sectorWords) {
   fs::permissions(converterFileName(), fs::perms::owner_all);
 }
 
-// The simulator as a child process; ready once it has printed its pty path.
-class SimProcess {
- public:
-  SimProcess(const std::string& path, std::vector<std::string> args) {
-    args.insert(args.begin(), {path, "--link", kLinkName});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    char c = 0;
-    while (pid_ > 0 && read(out[0], &c, 1) == 1 && c != '\n') ptyPath_ += c;
-    close(out[0]);
-  }
-  ~SimProcess() { wait(); }
-  bool ready() const { return pid_ > 0 && !ptyPath_.empty(); }
-  // Without "GO" the simulator would wait for its own time-out.
-  void stop() {
-    if (pid_ > 0) kill(pid_, SIGTERM);
-  }
-  int wait() {
-    if (pid_ <= 0) return -1;
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::string ptyPath_;
-};
-
 double cpuMs() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -155,9 +110,10 @@ struct RunOutcome {
 
 // One complete download against a fresh simulator.
 RunOutcome download(const Options& options, std::vector<std::string> simArgs) {
+  simArgs.insert(simArgs.begin(), {"--link", kLinkName});
   simArgs.insert(simArgs.end(), options.simArgs.begin(), options.simArgs.end());
   RunOutcome outcome;
-  SimProcess sim(options.simPath, std::move(simArgs));
+  testing::SimulatorProcess sim(options.simPath, simArgs);
   if (!sim.ready()) {
     std::fprintf(stderr, "bench_transfer: cannot start %s\n", options.simPath.c_str());
     return outcome;
@@ -171,8 +127,8 @@ RunOutcome download(const Options& options, std::vector<std::string> simArgs) {
   outcome.cpuMs = cpuMs() - cpuStart;
   outcome.wallMs = std::chrono::duration<double, std::milli>(Clock::now() - wallStart).count();
   outcome.result = downloader.result();
-  if (!outcome.ok) sim.stop();
-  outcome.simExit = sim.wait();
+  // Without "GO" the simulator would wait for its own time-out.
+  outcome.simExit = outcome.ok ? sim.waitExit() : sim.terminate();
   return outcome;
 }
 

@@ -52,11 +52,11 @@ TEST(SimProcess, AnswersTheRegisterReadAsConfigured) {
   for (const auto& c : cases) {
     SimProcess sim(c.args);
     HostPort port(sim.devicePath(), B9600);
-    ASSERT_TRUE(port.isOpen()) << testing::PrintToString(c.args);
+    ASSERT_TRUE(port.isOpen()) << ::testing::PrintToString(c.args);
     port.send(kReadRequest);
     const std::string answer =
         c.answer.empty() ? port.receiveFor(kSilenceWindow) : port.receive(c.answer.size());
-    EXPECT_EQ(answer, c.answer) << testing::PrintToString(c.args);
+    EXPECT_EQ(answer, c.answer) << ::testing::PrintToString(c.args);
   }
 }
 

@@ -71,7 +71,7 @@ TEST(SimInstrument, RefusesOrIgnoresOtherModbusRequests) {
   for (const auto& c : cases) {
     Instrument instrument(parsed(c.args));
     EXPECT_EQ(instrument.onModbusFrame(c.request).answer, c.answer)
-        << testing::PrintToString(c.args) << " " << c.request;
+        << ::testing::PrintToString(c.args) << " " << c.request;
   }
 }
 
@@ -259,7 +259,7 @@ TEST(SimOptions, ParsesValuesAndRefusesNonsense) {
     SimOptions options;
     std::string error;
     EXPECT_EQ(parseSimOptions(args, options, error), ParseOutcome::Error)
-        << testing::PrintToString(args);
+        << ::testing::PrintToString(args);
     EXPECT_FALSE(error.empty());
   }
   SimOptions options;

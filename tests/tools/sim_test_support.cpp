@@ -2,9 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -12,16 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
-
-extern char** environ;
 
 namespace quorvel::sim::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr milliseconds kStartLimit{5000};
 constexpr const char* kTestFrameGap = "--frame-gap-ms=5";
 constexpr const char* kTestTimeout = "--timeout=30";
 
@@ -32,24 +25,15 @@ bool hasOption(const std::vector<std::string>& args, std::string_view name) {
   return false;
 }
 
+std::vector<std::string> withTestDefaults(std::vector<std::string> args) {
+  if (!hasOption(args, "--frame-gap-ms")) args.emplace_back(kTestFrameGap);
+  if (!hasOption(args, "--timeout")) args.emplace_back(kTestTimeout);
+  return args;
+}
+
 int remainingMs(Clock::time_point end) {
   const auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// The first line of `fd`, waiting at most `limit`.
-std::string readLine(int fd, milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  std::string line;
-  char c = 0;
-  while (remainingMs(end) > 0) {
-    pollfd in{fd, POLLIN, 0};
-    if (::poll(&in, 1, remainingMs(end)) <= 0) break;
-    if (::read(fd, &c, 1) != 1) break;
-    if (c == '\n') return line;
-    line += c;
-  }
-  return {};
 }
 
 }  // namespace
@@ -91,54 +75,8 @@ std::string readWholeFile(const std::string& path) {
   return content.str();
 }
 
-SimProcess::SimProcess(std::vector<std::string> args, std::string stderrPath) {
-  if (!hasOption(args, "--frame-gap-ms")) args.emplace_back(kTestFrameGap);
-  if (!hasOption(args, "--timeout")) args.emplace_back(kTestTimeout);
-  args.insert(args.begin(), QUORVEL_SIM_PATH);
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  std::array<int, 2> out{};
-  if (::pipe2(out.data(), O_CLOEXEC) != 0) return;
-  UniqueFd readEnd(out[0]);
-  UniqueFd writeEnd(out[1]);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
-  if (!stderrPath.empty()) {
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
-  if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  writeEnd.reset();
-  if (pid_ > 0) devicePath_ = readLine(readEnd.get(), kStartLimit);
-}
-
-SimProcess::~SimProcess() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
-}
-
-void SimProcess::signal(int signalNumber) const {
-  if (pid_ > 0) ::kill(pid_, signalNumber);
-}
-
-int SimProcess::waitExit(milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  for (;;) {
-    int status = 0;
-    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
-      pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    if (done < 0 || Clock::now() >= end) return -1;
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-}
+SimProcess::SimProcess(std::vector<std::string> args, const std::string& stderrPath)
+    : SimulatorProcess(QUORVEL_SIM_PATH, withTestDefaults(std::move(args)), stderrPath) {}
 
 HostPort::HostPort(const std::string& path, speed_t speed)
     : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {

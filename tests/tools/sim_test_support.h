@@ -1,6 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
 #include <termios.h>
 
 #include <chrono>
@@ -9,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/simulator_process.h"
 #include "tools/quorvel-sim/pty_line.h"
 
 namespace quorvel::sim::test {
@@ -35,24 +35,12 @@ class TempDir {
 
 std::string readWholeFile(const std::string& path);
 
-// The simulator as a child process; killed when destroyed if still running.
-class SimProcess {
+// quorvel-sim as a child process, with a short frame gap and time-out unless `args` name
+// their own; stopped when destroyed if still running.
+class SimProcess : public quorvel::testing::SimulatorProcess {
  public:
-  // Starts quorvel-sim with `args` (plus a short frame gap and time-out unless given) and
-  // waits for the device path on its first stdout line. Stderr goes to `stderrPath` if set.
-  explicit SimProcess(std::vector<std::string> args, std::string stderrPath = {});
-  ~SimProcess();
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
-
-  const std::string& devicePath() const { return devicePath_; }
-  void signal(int signalNumber) const;
-  // The exit code, 128 + signal when killed, or -1 if it is still running after `limit`.
-  int waitExit(milliseconds limit = milliseconds(5000));
-
- private:
-  pid_t pid_ = -1;
-  std::string devicePath_;
+  // Stderr goes to `stderrPath` if set.
+  explicit SimProcess(std::vector<std::string> args, const std::string& stderrPath = {});
 };
 
 // The host's end of the line: the pty slave in raw mode, as a serial port would set it.

@@ -92,7 +92,9 @@ deb_passes_lintian() {
     echo "lintian not installed: skipped"
     return 0
   fi
-  lintian --fail-on error,warning "$deb" 2>&1 | grep -v 'running with root privileges'
+  # Its temporary files stay behind: keep them in the build tree.
+  mkdir -p "$work/tmp"
+  TMPDIR=$work/tmp lintian --fail-on error,warning "$deb" 2>&1 | grep -v 'running with root privileges'
   [ "${PIPESTATUS[0]}" -eq 0 ]
 }
 

@@ -128,11 +128,8 @@ start_sim() {  # start_sim LINK DUMP: the installed simulator, paced like a real
   done
   fail "the simulator did not start: $(cat "$work/sim.err")"
 }
-stop_sim() {
-  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-  fi
+stop_sim() {  # a simulator still running after its check
+  [ -z "$sim_pid" ] || { kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null; }
   sim_pid=
 }
 trap stop_sim EXIT

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "quorvel_version.h"
+
 namespace quorvel::cli {
 
 // Exit statuses of quorvel-upgrade besides the download results (0, 10, 20, 30, 40).
@@ -12,7 +14,7 @@ inline constexpr int kExitInternal = 3;      // the download could not be starte
 inline constexpr int kExitSignalBase = 128;  // interrupted before the download: 128 + signal
 
 inline constexpr const char* kProgramName = "quorvel-upgrade";
-inline constexpr const char* kVersionText = "3.13";
+inline constexpr const char* kVersionText = QUORVEL_VERSION;
 
 struct CliOptions {
   enum class Action { Run, Help, Version, UsageError };

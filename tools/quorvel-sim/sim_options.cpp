@@ -115,6 +115,7 @@ ParseOutcome parseSimOptions(const std::vector<std::string>& args, SimOptions& o
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
     if (arg == "-h" || arg == "--help") return ParseOutcome::Help;
+    if (arg == "--version") return ParseOutcome::Version;
     std::string_view inlineValue;
     bool hasInlineValue = false;
     if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
@@ -185,6 +186,7 @@ Options (numbers in decimal or 0x hex; --opt=value works too):
                             on stderr
   --timeout S               give up after S seconds (default 600)
   -h, --help                this text
+  --version                 show the version
 
 Sectors are numbered from 1 in the order received; a retry of a sector that was not
 acknowledged is the same sector. Fault options may be repeated for several sectors.

@@ -46,7 +46,7 @@ struct SimOptions {
   std::uint32_t timeoutS = kDefaultTimeoutS;
 };
 
-enum class ParseOutcome { Run, Help, Error };
+enum class ParseOutcome { Run, Help, Version, Error };
 
 // Parses argv[1..]; on Error, `error` says what was wrong.
 ParseOutcome parseSimOptions(const std::vector<std::string>& args, SimOptions& options,

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -139,6 +140,17 @@ TEST_F(DialogTest, AboutBoxClosesOnItsButtonAndKeysAndReleasesItsGdiObjects) {
     EXPECT_EQ(GetObjectType(brush), 0u) << c.name << ": brush leaked";
     EXPECT_EQ(GetObjectType(bitmap), 0u) << c.name << ": bitmap leaked";
   }
+}
+
+// This program carries the dialog program's manifest, so the dialogs are tested with the
+// look they ship with: Common Controls 6, under which the About box must stay white.
+TEST(CommonControls, Version6IsInUse) {
+  // Version 6 lives in its side-by-side assembly; the plain system copy is version 5.
+  char path[MAX_PATH] = {};
+  ASSERT_NE(GetModuleFileNameA(GetModuleHandleA("comctl32.dll"), path, MAX_PATH), 0u);
+  std::string loaded = path;
+  for (char& c : loaded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_NE(loaded.find("common-controls_6595b64144ccf1df_6."), std::string::npos) << path;
 }
 
 TEST_F(DialogTest, ConfirmationGoesOnOnlyWithYes) {

@@ -7,6 +7,9 @@
 //   QUORVEL_FAKE_HEX55                          a converter that writes LSB.tmp only
 //   QUORVEL_SIM_PORT                            a COM port with the simulated instrument
 //   QUORVEL_SCREENSHOT_DIR                      where to save screenshots (optional)
+//   QUORVEL_APP_DIR                             (optional) an unpacked release: the runs
+//                                               happen in it, at real timing, instead of
+//                                               in fresh copies
 #include <windows.h>
 
 #include <commctrl.h>
@@ -83,20 +86,13 @@ const File kOneFileConverter{"QUORVEL_FAKE_HEX55", "hex55.exe"};
 class ProgramRun {
  public:
   ProgramRun(const std::vector<File>& files, const char* timeDivisor) {
-    static int counter = 0;
-    dir_ = fs::temp_directory_path() / ("zambrio-gui-" + std::to_string(GetCurrentProcessId()) +
-                                        "-" + std::to_string(++counter));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    for (const File& file : files) {
-      std::string source = windowsPath(env(file.sourceVariable));
-      if (!CopyFileA(source.c_str(), (dir_ / file.name).string().c_str(), FALSE)) {
-        ADD_FAILURE() << "cannot copy " << source << " (" << file.sourceVariable << ")";
-      }
-    }
-    std::string app = windowsPath(env("QUORVEL_APP"));
-    if (!CopyFileA(app.c_str(), (dir_ / "ZambrioQUORVEL.exe").string().c_str(), FALSE)) {
-      ADD_FAILURE() << "cannot copy " << app << " (QUORVEL_APP)";
+    const std::string releaseDir = env("QUORVEL_APP_DIR");
+    if (releaseDir.empty()) {
+      prepareFreshDir(files);
+    } else {
+      dir_ = windowsPath(releaseDir);
+      ownsDir_ = false;
+      timeDivisor = nullptr;  // a release keeps its real timing
     }
     SetEnvironmentVariableA("QUORVEL_TIME_DIVISOR", timeDivisor);
     std::string commandLine = (dir_ / "ZambrioQUORVEL.exe").string();
@@ -118,7 +114,7 @@ class ProgramRun {
       CloseHandle(process_.hProcess);
     }
     std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    if (ownsDir_) fs::remove_all(dir_, ignored);
   }
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;
@@ -177,7 +173,26 @@ class ProgramRun {
   }
 
  private:
+  void prepareFreshDir(const std::vector<File>& files) {
+    static int counter = 0;
+    dir_ = fs::temp_directory_path() / ("zambrio-gui-" + std::to_string(GetCurrentProcessId()) +
+                                        "-" + std::to_string(++counter));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const File& file : files) {
+      std::string source = windowsPath(env(file.sourceVariable));
+      if (!CopyFileA(source.c_str(), (dir_ / file.name).string().c_str(), FALSE)) {
+        ADD_FAILURE() << "cannot copy " << source << " (" << file.sourceVariable << ")";
+      }
+    }
+    std::string app = windowsPath(env("QUORVEL_APP"));
+    if (!CopyFileA(app.c_str(), (dir_ / "ZambrioQUORVEL.exe").string().c_str(), FALSE)) {
+      ADD_FAILURE() << "cannot copy " << app << " (QUORVEL_APP)";
+    }
+  }
+
   fs::path dir_;
+  bool ownsDir_ = true;
   PROCESS_INFORMATION process_{};
   bool started_ = false;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #if defined(__MINGW32__)
 #define QUORVEL_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
@@ -19,5 +20,34 @@ inline constexpr int kTraceBufferSize = 1024;
 // the trace without formatting it. Returns the number of characters formatted (at most
 // kTraceBufferSize - 1), 0 for a dropped trace. One write per trace, no state, no lock.
 int trace(std::uint8_t enable, const char* format, ...) QUORVEL_PRINTF_FORMAT(2, 3);
+
+// Receives the formatted text of enabled traces instead of standard output. A sink shared
+// by several threads is called from all of them, possibly at the same time.
+class TraceSink {
+ public:
+  virtual ~TraceSink() = default;
+  virtual void write(std::string_view text) = 0;
+};
+
+// Drops every trace, for work whose line-level diagnostics would only clutter what the
+// user asked to see.
+class DiscardTraces : public TraceSink {
+ public:
+  void write(std::string_view) override {}
+};
+
+// While it lives, the traces of the calling thread go to `sink`; the previous destination
+// (standard output, or an outer sink) comes back when it ends. Other threads are not
+// affected, so each worker installs its own.
+class ScopedTraceSink {
+ public:
+  explicit ScopedTraceSink(TraceSink& sink);
+  ~ScopedTraceSink();
+  ScopedTraceSink(const ScopedTraceSink&) = delete;
+  ScopedTraceSink& operator=(const ScopedTraceSink&) = delete;
+
+ private:
+  TraceSink* previous_;
+};
 
 }  // namespace quorvel

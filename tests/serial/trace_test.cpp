@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace quorvel {
 namespace {
@@ -75,6 +76,39 @@ TEST(TraceTest, LongTraceIsCutTo1023Characters) {
   std::string written = capture.text();
   EXPECT_EQ(written, std::string(kTraceBufferSize - 1, 'x'));
   EXPECT_EQ(length, kTraceBufferSize - 1);
+}
+
+class CollectingSink : public TraceSink {
+ public:
+  void write(std::string_view text) override { text_ += text; }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// A sink catches the traces of its own thread, nests, and leaves other threads alone.
+TEST(TraceTest, SinkTakesTheTracesOfItsThreadOnly) {
+  CollectingSink sink;
+  int redirected = 0;
+  StdoutCapture capture;
+  {
+    ScopedTraceSink toSink(sink);
+    redirected = trace(1, "Open RS232 Error (line %d) !!!!\n", 238);
+    trace(0, "RS232 READ TIMEOUT\n");
+    std::thread([] { trace(1, "other thread\n"); }).join();
+    {
+      DiscardTraces discard;
+      ScopedTraceSink dropped(discard);
+      trace(1, "dropped\n");
+    }
+    trace(1, "back in the sink\n");
+  }
+  trace(1, "after\n");
+  std::string written = capture.text();
+  EXPECT_EQ(sink.text(), "Open RS232 Error (line 238) !!!!\nback in the sink\n");
+  EXPECT_EQ(redirected, 33);
+  EXPECT_EQ(written, "other thread\nafter\n");
 }
 
 }  // namespace

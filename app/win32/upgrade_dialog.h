@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "app/win32/modal_dialog.h"
 #include "app/win32/win32_handles.h"
 #include "engine/downloader.h"
+#include "serial/port_list.h"
 
 namespace quorvel::win32 {
 
@@ -18,6 +20,10 @@ struct LinkStep {
 };
 LinkStep linkStep(int phase);
 
+// What the port box lists after its fixed COM1-COM8: every other present port whose name
+// the dialog passes on whole, in the order given.
+std::vector<std::string> extraPortNames(const std::vector<SerialPortInfo>& present);
+
 // The main window: port choice, the one download on a worker thread, its progress and
 // outcome. Uses the downloader of the start-up sequence, which outlives the dialog.
 class UpgradeDialog : public ModalDialog {
@@ -25,6 +31,7 @@ class UpgradeDialog : public ModalDialog {
   static constexpr UINT_PTR kLinkTimerId = 1;
   static constexpr const char* kPorts[] = {"COM1", "COM2", "COM3", "COM4",
                                            "COM5", "COM6", "COM7", "COM8"};
+  static constexpr int kPortNameChars = 6;  // what the worker hands to the downloader
 
   explicit UpgradeDialog(Downloader& downloader);
   ~UpgradeDialog() override;
@@ -51,6 +58,8 @@ class UpgradeDialog : public ModalDialog {
   bool onSysCommand(WPARAM command);
   void showLinkIcons();
   void showRunningLook();
+  // Lists the present ports after the fixed ones again, keeping what the edit field shows.
+  void refreshExtraPorts();
 
   DialogItem deviceIcon_;
   DialogItem progressBar_;

@@ -43,6 +43,12 @@ std::string outcomeText(const ProbeResult& result) {
   return text + "\n";
 }
 
+std::string outcomeList(const std::vector<ProbeResult>& results) {
+  std::string text;
+  for (const ProbeResult& result : results) text += "  " + outcomeText(result);
+  return text;
+}
+
 std::vector<std::string> listedPortNames() {
   std::vector<std::string> names;
   for (const SerialPortInfo& port : listSerialPorts()) names.push_back(port.name);
@@ -107,12 +113,13 @@ int findCommand(const std::vector<std::string>& ports) {
 }
 
 PortChoice chooseAnsweringPort(const std::vector<std::string>& candidates) {
-  if (candidates.empty()) {
+  std::vector<std::string> ports = withoutRepeats(candidates);
+  if (ports.empty()) {
     say(std::string("ERROR : ") + kNoPortFound + "\n");
     return {PortNotOpened, {}};
   }
-  say("Looking for the Quorvel on " + std::to_string(candidates.size()) + " serial port(s)...\n");
-  std::vector<ProbeResult> results = probeQuietly(withoutRepeats(candidates));
+  say("Looking for the Quorvel on " + std::to_string(ports.size()) + " serial port(s)...\n");
+  std::vector<ProbeResult> results = probeQuietly(ports);
   std::vector<ProbeResult> answered;
   std::copy_if(results.begin(), results.end(), std::back_inserter(answered),
                [](const ProbeResult& result) { return result.status == ProbeStatus::Answered; });
@@ -120,14 +127,13 @@ PortChoice chooseAnsweringPort(const std::vector<std::string>& candidates) {
     say("Quorvel found on " + answered.front().port + ".\n");
     return {0, answered.front().port};
   }
-  std::string text = answered.empty() ? "ERROR : No Quorvel answered on these ports:\n"
-                                      : "ERROR : Several instruments answered:\n";
-  for (const ProbeResult& result : answered.empty() ? results : answered) {
-    text += "  " + outcomeText(result);
+  if (answered.empty()) {
+    say("ERROR : No Quorvel answered on these ports:\n" + outcomeList(results));
+    return {PortNotOpened, {}};
   }
-  if (!answered.empty()) text += "Choose one with --port.\n";
-  say(text);
-  return {answered.empty() ? PortNotOpened : kExitUsage, {}};
+  say("ERROR : Several instruments answered:\n" + outcomeList(answered) +
+      "Choose one with --port.\n");
+  return {kExitUsage, {}};
 }
 
 PortChoice checkUpgradePort(const std::string& requested) {

@@ -15,64 +15,37 @@ SimulatorProcess simulator(std::vector<std::string> faults = {}) {
   return SimulatorProcess(SIM_PATH, faults);
 }
 
-struct Choice {
-  PortChoice choice;
-  std::string messages;
-};
-
-Choice choose(const std::vector<std::string>& candidates) {
+TEST(PortChoice, TakesTheOnePortThatAnswersOrSaysWhatWasFound) {
   ScopedTimingScale fast(20);
-  ::testing::internal::CaptureStderr();
-  PortChoice choice = chooseAnsweringPort(candidates);
-  return {choice, ::testing::internal::GetCapturedStderr()};
-}
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-TEST(PortChoice, TakesTheOnePortThatAnswersAndNamesIt) {
-  SimulatorProcess silent = simulator({"--silent-modbus"});
-  SimulatorProcess instrument = simulator();
-  ASSERT_TRUE(silent.ready() && instrument.ready());
-  Choice result = choose({silent.devicePath(), "/nonexistent/ttyQ0", instrument.devicePath()});
-  EXPECT_EQ(result.choice.status, 0) << result.messages;
-  EXPECT_EQ(result.choice.port, instrument.devicePath());
-  EXPECT_TRUE(contains(result.messages, "Quorvel found on " + instrument.devicePath() + ".\n"))
-      << result.messages;
-}
-
-TEST(PortChoice, WithoutAnAnswerEndsWith10AndListsWhatWasProbed) {
-  SimulatorProcess silent = simulator({"--silent-modbus"});
-  ASSERT_TRUE(silent.ready());
-  Choice result = choose({silent.devicePath(), "/nonexistent/ttyQ0"});
-  EXPECT_EQ(result.choice.status, 10);
-  EXPECT_TRUE(contains(result.messages,
-                       "ERROR : No Quorvel answered on these ports:\n"
-                       "  " +
-                           silent.devicePath() +
-                           ": no answer\n"
-                           "  /nonexistent/ttyQ0: does not exist\n"))
-      << result.messages;
-  EXPECT_EQ(choose({}).choice.status, 10);
-}
-
-TEST(PortChoice, SeveralAnswersEndWith2AndAskForThePort) {
   SimulatorProcess first = simulator();
   SimulatorProcess second = simulator({"--register-value", "0x0200"});
-  ASSERT_TRUE(first.ready() && second.ready());
-  Choice result = choose({first.devicePath(), second.devicePath()});
-  EXPECT_EQ(result.choice.status, 2);
-  EXPECT_TRUE(contains(result.messages,
-                       "ERROR : Several instruments answered:\n"
-                       "  " +
-                           first.devicePath() +
-                           ": answered, register 0x0100\n"
-                           "  " +
-                           second.devicePath() +
-                           ": answered, register 0x0200\n"
-                           "Choose one with --port.\n"))
-      << result.messages;
+  SimulatorProcess silent = simulator({"--silent-modbus"});
+  const std::string a = first.devicePath(), b = second.devicePath(), q = silent.devicePath();
+  struct Case {
+    std::vector<std::string> candidates;
+    PortChoice expected;
+    std::string messages;
+  };
+  const Case cases[] = {
+      {{q, "/nonexistent/ttyQ0", a}, {0, a}, "Quorvel found on " + a + ".\n"},
+      {{q, "/nonexistent/ttyQ0"},
+       {10, ""},
+       "ERROR : No Quorvel answered on these ports:\n  " + q +
+           ": no answer\n  /nonexistent/ttyQ0: does not exist\n"},
+      {{a, b},
+       {2, ""},
+       "ERROR : Several instruments answered:\n  " + a + ": answered, register 0x0100\n  " + b +
+           ": answered, register 0x0200\nChoose one with --port.\n"},
+      {{}, {10, ""}, "ERROR : No serial port found.\n"},
+  };
+  for (const Case& c : cases) {
+    ::testing::internal::CaptureStderr();
+    PortChoice choice = chooseAnsweringPort(c.candidates);
+    std::string messages = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(choice.status, c.expected.status) << messages;
+    EXPECT_EQ(choice.port, c.expected.port);
+    EXPECT_NE(messages.find(c.messages), std::string::npos) << messages;
+  }
 }
 
 }  // namespace

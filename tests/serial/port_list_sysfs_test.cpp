@@ -12,109 +12,85 @@ namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
+using Attributes = std::map<std::string, std::string>;
 
-const fs::path kUsbHub = "devices/pci0000:00/0000:00:14.0/usb1";
+const fs::path kHub = "devices/pci0000:00/0000:00:14.0/usb1";
+const fs::path kRoot = fs::temp_directory_path() / ("quorvel-sysfs-" + std::to_string(getpid()));
+const fs::path kSys = kRoot / "sys";
+const fs::path kDev = kRoot / "dev";
 
-class FakeSystem {
- public:
-  FakeSystem() : root_(fs::temp_directory_path() / ("quorvel-sysfs-" + std::to_string(getpid()))) {
-    fs::remove_all(root_);
-    fs::create_directories(sys() / "class" / "tty");
-    fs::create_directories(dev());
-  }
-  ~FakeSystem() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+void attributes(const fs::path& dir, const Attributes& values) {
+  fs::create_directories(kSys / dir);
+  for (const auto& [name, value] : values) std::ofstream(kSys / dir / name) << value << "\n";
+}
 
-  fs::path sys() const { return root_ / "sys"; }
-  fs::path dev() const { return root_ / "dev"; }
+// A tty below `device` (none: a virtual terminal), with a node in /dev unless `node` is false.
+void tty(const std::string& name, const fs::path& device, Attributes values = {},
+         bool node = true) {
+  fs::path dir = (device.empty() ? fs::path("devices/virtual") : device) / "tty" / name;
+  attributes(dir, values);
+  if (!device.empty()) fs::create_directory_symlink("../..", kSys / dir / "device");
+  fs::create_directories(kSys / "class" / "tty");
+  fs::create_directory_symlink("../.." / dir, kSys / "class" / "tty" / name);
+  fs::create_directories(kDev / "serial");
+  if (node) std::ofstream(kDev / name).put('\0');
+}
 
-  void attributes(const fs::path& dir, const std::map<std::string, std::string>& values) const {
-    fs::create_directories(sys() / dir);
-    for (const auto& [name, value] : values) std::ofstream(sys() / dir / name) << value << "\n";
-  }
-
-  // A tty below `deviceDir` (nothing when empty: a virtual terminal), with its node in /dev
-  // unless `node` is false.
-  void tty(const std::string& name, const fs::path& deviceDir, bool node = true,
-           const std::map<std::string, std::string>& ttyAttributes = {}) const {
-    fs::path classDir =
-        (deviceDir.empty() ? fs::path("devices/virtual") : deviceDir) / "tty" / name;
-    attributes(classDir, ttyAttributes);
-    if (!deviceDir.empty()) fs::create_directory_symlink("../..", sys() / classDir / "device");
-    fs::create_directory_symlink(fs::path("../..") / classDir, sys() / "class" / "tty" / name);
-    if (node) std::ofstream(dev() / name).put('\0');
-  }
-
-  void devLink(const std::string& kind, const std::string& link, const std::string& target) const {
-    fs::create_directories(dev() / "serial" / kind);
-    fs::create_symlink(fs::path("../..") / target, dev() / "serial" / kind / link);
-  }
-
- private:
-  fs::path root_;
-};
-
-struct Expected {
-  std::string node;
-  std::string description;
-  std::optional<std::uint16_t> vendor;
-  std::optional<std::uint16_t> product;
-  std::string serial;
-  std::string stableLink;  // below dev/serial
-};
+void devLink(const std::string& kind, const std::string& link, const std::string& target) {
+  fs::create_directories(kDev / "serial" / kind);
+  fs::create_symlink("../../" + target, kDev / "serial" / kind / link);
+}
 
 TEST(SysfsPortList, ListsRealPortsWithTheirUsbIdentityInNaturalOrder) {
-  FakeSystem fake;
+  fs::remove_all(kRoot);
   // A USB-serial converter: its tty hangs below an interface of the USB device.
-  fake.attributes(kUsbHub / "1-2", {{"idVendor", "0403"},
-                                    {"idProduct", "6001"},
-                                    {"serial", "A50285BI"},
-                                    {"manufacturer", "FTDI"},
-                                    {"product", "FT232R USB UART"}});
-  fake.tty("ttyUSB0", kUsbHub / "1-2/1-2:1.0/ttyUSB0");
-  fake.devLink("by-id", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+  attributes(kHub / "1-2", {{"idVendor", "0403"},
+                            {"idProduct", "6001"},
+                            {"serial", "A50285BI"},
+                            {"manufacturer", "FTDI"},
+                            {"product", "FT232R USB UART"}});
+  tty("ttyUSB0", kHub / "1-2/1-2:1.0/ttyUSB0");
+  devLink("by-id", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
   // A CDC ACM device is the interface itself; no serial number, no product name.
-  fake.attributes(kUsbHub / "1-3",
-                  {{"idVendor", "2e8a"}, {"idProduct", "000a"}, {"manufacturer", "Acme"}});
-  fake.tty("ttyACM0", kUsbHub / "1-3/1-3:1.0");
-  fake.devLink("by-path", "pci-0000:00:14.0-usb-0:3:1.0", "ttyACM0");
+  attributes(kHub / "1-3", {{"idVendor", "2e8a"}, {"idProduct", "000a"}, {"manufacturer", "Acme"}});
+  tty("ttyACM0", kHub / "1-3/1-3:1.0");
+  devLink("by-path", "pci-0000:00:14.0-usb-0:3:1.0", "ttyACM0");
   // UART slots of the serial core: type 0 means that no UART answered there.
-  fake.tty("ttyS0", "devices/pnp0/00:05", true, {{"type", "4"}});
-  fake.tty("ttyS1", "devices/platform/serial8250", true, {{"type", "0"}});
-  fake.tty("ttyS2", "devices/platform/serial8250", true, {{"type", "4"}});
-  fake.tty("ttyS10", "devices/platform/serial8250", true, {{"type", "4"}});
+  tty("ttyS0", "devices/pnp0/00:05", {{"type", "4"}});
+  tty("ttyS1", "devices/platform/serial8250", {{"type", "0"}});
+  tty("ttyS2", "devices/platform/serial8250", {{"type", "4"}});
+  tty("ttyS10", "devices/platform/serial8250", {{"type", "4"}});
   // Neither a virtual terminal nor a port without a node can be opened.
-  fake.tty("tty0", "");
-  fake.attributes(kUsbHub / "1-4", {{"idVendor", "067b"}, {"idProduct", "2303"}});
-  fake.tty("ttyUSB1", kUsbHub / "1-4/1-4:1.0/ttyUSB1", false);
+  tty("tty0", "");
+  tty("ttyUSB1", kHub / "1-2/1-2:1.1/ttyUSB1", {}, false);
 
+  struct Expected {
+    std::string node, description;
+    std::optional<std::uint16_t> vendor, product;
+    std::string serial, stableLink;
+  };
   const Expected expected[] = {
       {"ttyACM0", "Acme", 0x2e8a, 0x000a, "", "by-path/pci-0000:00:14.0-usb-0:3:1.0"},
-      {"ttyS0", "Serial port", std::nullopt, std::nullopt, "", ""},
-      {"ttyS2", "Serial port", std::nullopt, std::nullopt, "", ""},
-      {"ttyS10", "Serial port", std::nullopt, std::nullopt, "", ""},
+      {"ttyS0", "Serial port", {}, {}, "", ""},
+      {"ttyS2", "Serial port", {}, {}, "", ""},
+      {"ttyS10", "Serial port", {}, {}, "", ""},
       {"ttyUSB0", "FT232R USB UART", 0x0403, 0x6001, "A50285BI",
        "by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
   };
-  std::vector<SerialPortInfo> ports = listSysfsSerialPorts(fake.sys(), fake.dev());
+  std::vector<SerialPortInfo> ports = listSysfsSerialPorts(kSys, kDev);
+  fs::remove_all(kRoot);
   ASSERT_EQ(ports.size(), std::size(expected));
   for (std::size_t i = 0; i < ports.size(); ++i) {
     const Expected& e = expected[i];
-    SCOPED_TRACE(e.node);
-    EXPECT_EQ(ports[i].name, (fake.dev() / e.node).string());
-    EXPECT_EQ(ports[i].description, e.description);
-    EXPECT_EQ(ports[i].usbVendorId, e.vendor);
-    EXPECT_EQ(ports[i].usbProductId, e.product);
-    EXPECT_EQ(ports[i].usbSerial, e.serial);
+    EXPECT_EQ(ports[i].name, (kDev / e.node).string());
+    EXPECT_EQ(ports[i].description, e.description) << e.node;
+    EXPECT_EQ(ports[i].usbVendorId, e.vendor) << e.node;
+    EXPECT_EQ(ports[i].usbProductId, e.product) << e.node;
+    EXPECT_EQ(ports[i].usbSerial, e.serial) << e.node;
     EXPECT_EQ(ports[i].stableId,
-              e.stableLink.empty() ? "" : (fake.dev() / "serial" / e.stableLink).string());
+              e.stableLink.empty() ? "" : (kDev / "serial" / e.stableLink).string());
   }
-}
-
-TEST(SysfsPortList, NoSysfsMeansNoPorts) {
-  EXPECT_TRUE(listSysfsSerialPorts("/nonexistent/sys", "/nonexistent/dev").empty());
+  EXPECT_TRUE(listSysfsSerialPorts(kRoot / "none", kRoot / "none").empty());
 }
 
 }  // namespace

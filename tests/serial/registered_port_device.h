@@ -9,9 +9,9 @@
 
 #include <string>
 
-// A device of the Ports class entered into the device manager's registry for the length of
-// a test, as a driver would enter a USB serial adapter: instance id, hardware id, friendly
-// name and the PortName of its device key. Under Wine this makes a port "present".
+// A device of the Ports class entered into the device manager for the length of a test, as
+// the driver of a USB serial adapter enters it: instance id, hardware id, friendly name and
+// the PortName of its device key. Under Wine this makes a port present.
 namespace quorvel::testing {
 
 class RegisteredPortDevice {
@@ -19,8 +19,10 @@ class RegisteredPortDevice {
   RegisteredPortDevice(const std::string& instanceId, const std::string& portName,
                        const std::string& hardwareId)
       : set_(SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr)) {
-    removeLeftover(instanceId);
-    device_.cbSize = sizeof device_;
+    SP_DEVINFO_DATA leftover = newInfo();  // of a test that died half-way
+    if (SetupDiOpenDeviceInfoA(set_, instanceId.c_str(), nullptr, 0, &leftover)) {
+      SetupDiRemoveDevice(set_, &leftover);
+    }
     registered_ = SetupDiCreateDeviceInfoA(set_, instanceId.c_str(), &GUID_DEVCLASS_PORTS, nullptr,
                                            nullptr, 0, &device_) &&
                   setText(SPDRP_HARDWAREID, hardwareId + '\0') &&
@@ -38,13 +40,10 @@ class RegisteredPortDevice {
   bool registered() const { return registered_; }
 
  private:
-  // A test that died half-way leaves its device in the prefix.
-  void removeLeftover(const std::string& instanceId) {
-    SP_DEVINFO_DATA old{};
-    old.cbSize = sizeof old;
-    if (SetupDiOpenDeviceInfoA(set_, instanceId.c_str(), nullptr, 0, &old)) {
-      SetupDiRemoveDevice(set_, &old);
-    }
+  static SP_DEVINFO_DATA newInfo() {
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    return info;
   }
   bool setText(DWORD property, const std::string& text) {
     return SetupDiSetDeviceRegistryPropertyA(set_, &device_, property,
@@ -63,7 +62,7 @@ class RegisteredPortDevice {
   }
 
   HDEVINFO set_;
-  SP_DEVINFO_DATA device_{};
+  SP_DEVINFO_DATA device_ = newInfo();
   bool registered_ = false;
 };
 

@@ -34,19 +34,4 @@ bool serialPortMissing(std::string_view name);
 bool naturalLess(std::string_view a, std::string_view b);
 void sortByName(std::vector<SerialPortInfo>& ports);
 
-// Reading the identities the Windows device manager gives; plain text, so that they are
-// tested on every platform.
-namespace detail {
-
-// VID_xxxx and PID_xxxx of a hardware or instance id ("USB\VID_0403&PID_6001&REV_0600",
-// "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000"); false when either is not there.
-bool parseUsbIds(std::string_view id, std::uint16_t& vendor, std::uint16_t& product);
-// The serial number that a USB device instance id ends with ("USB\VID_0403&PID_6001\A5XK3RJT");
-// empty when Windows made the last part up itself (it then holds '&') or the id is not USB.
-std::string usbSerialFromInstanceId(std::string_view instanceId);
-// "USB Serial Port (COM3)" -> "USB Serial Port": the port name is shown on its own.
-std::string withoutPortSuffix(std::string_view friendlyName, std::string_view portName);
-
-}  // namespace detail
-
 }  // namespace quorvel

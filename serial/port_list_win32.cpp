@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <optional>
 #include <string>
 #include <utility>
@@ -23,7 +24,68 @@ constexpr const char* kPrinterPortPrefix = "LPT";
 // Registry names and values of ports are short; longer ones are cut, never overrun.
 constexpr DWORD kTextChars = 512;
 
+constexpr std::size_t kUsbIdDigits = 4;
+
 using Text = std::array<char, kTextChars>;
+
+char upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Case-insensitive position of `key` in `text`, npos when absent.
+std::size_t findKey(std::string_view text, std::string_view key) {
+  for (std::size_t at = 0; at + key.size() <= text.size(); ++at) {
+    bool same = true;
+    for (std::size_t i = 0; i < key.size() && same; ++i) same = upper(text[at + i]) == key[i];
+    if (same) return at;
+  }
+  return std::string_view::npos;
+}
+
+bool hexFieldAfter(std::string_view id, std::string_view key, std::uint16_t& value) {
+  std::size_t at = findKey(id, key);
+  if (at == std::string_view::npos) return false;
+  std::string_view digits = id.substr(at + key.size());
+  if (digits.size() < kUsbIdDigits) return false;
+  const char* first = digits.data();
+  auto [end, error] = std::from_chars(first, first + kUsbIdDigits, value, 16);
+  return error == std::errc() && end == first + kUsbIdDigits;
+}
+
+// VID_xxxx and PID_xxxx of a hardware or instance id (USB\VID_0403&PID_6001&REV_0600,
+// FTDIBUS\VID_0403+PID_6001+A50285BIA\0000); false when either is not there.
+bool parseUsbIds(std::string_view id, std::uint16_t& vendor, std::uint16_t& product) {
+  std::uint16_t foundVendor = 0;
+  std::uint16_t foundProduct = 0;
+  if (!hexFieldAfter(id, "VID_", foundVendor) || !hexFieldAfter(id, "PID_", foundProduct)) {
+    return false;
+  }
+  vendor = foundVendor;
+  product = foundProduct;
+  return true;
+}
+
+// The serial number a USB device instance id ends with (USB\VID_0403&PID_6001\A5XK3RJT);
+// empty when Windows made the last part up itself (it then holds '&') or the id is not USB.
+std::string usbSerialFromInstanceId(std::string_view instanceId) {
+  constexpr std::string_view kUsbBus = "USB\\";
+  if (findKey(instanceId, kUsbBus) != 0) return {};
+  std::size_t lastSeparator = instanceId.rfind('\\');
+  std::string_view last = instanceId.substr(lastSeparator + 1);
+  if (lastSeparator < kUsbBus.size() || last.empty() || last.find('&') != std::string_view::npos) {
+    return {};
+  }
+  return std::string(last);
+}
+
+// "USB Serial Port (COM3)" -> "USB Serial Port": the port name is shown on its own.
+std::string withoutPortSuffix(std::string_view friendlyName, std::string_view portName) {
+  std::string suffix = " (" + std::string(portName) + ")";
+  if (friendlyName.size() > suffix.size() && friendlyName.ends_with(suffix)) {
+    friendlyName.remove_suffix(suffix.size());
+  }
+  return std::string(friendlyName);
+}
 
 class DeviceInfoSet {
  public:
@@ -103,12 +165,11 @@ void describeUsb(const std::string& hardwareId, const std::string& instanceId,
                  SerialPortInfo& port) {
   std::uint16_t vendor = 0;
   std::uint16_t product = 0;
-  if (detail::parseUsbIds(hardwareId, vendor, product) ||
-      detail::parseUsbIds(instanceId, vendor, product)) {
+  if (parseUsbIds(hardwareId, vendor, product) || parseUsbIds(instanceId, vendor, product)) {
     port.usbVendorId = vendor;
     port.usbProductId = product;
   }
-  port.usbSerial = detail::usbSerialFromInstanceId(instanceId);
+  port.usbSerial = usbSerialFromInstanceId(instanceId);
 }
 
 // A device of the Ports class: its COM name from the device's own registry key. Printer
@@ -121,7 +182,7 @@ std::optional<SerialPortInfo> portOfDevice(HDEVINFO set, SP_DEVINFO_DATA& device
   if (port.name.empty() || port.name.starts_with(kPrinterPortPrefix)) return std::nullopt;
   std::string friendlyName = deviceProperty(set, device, SPDRP_FRIENDLYNAME);
   if (friendlyName.empty()) friendlyName = deviceProperty(set, device, SPDRP_DEVICEDESC);
-  port.description = detail::withoutPortSuffix(friendlyName, port.name);
+  port.description = withoutPortSuffix(friendlyName, port.name);
   port.stableId = deviceInstanceId(set, device);
   describeUsb(deviceProperty(set, device, SPDRP_HARDWAREID), port.stableId, port);
   return port;

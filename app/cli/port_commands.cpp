@@ -31,7 +31,7 @@ std::string orUnknown(const std::string& text) {
 }
 
 std::string registerText(const ProbeResult& result) {
-  char value[16];
+  char value[32];
   std::snprintf(value, sizeof value, "register 0x%04X", unsigned{result.registerValue});
   return value;
 }

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <vector>
 
 #include "app/win32/about_dialog.h"
 #include "app/win32/resource.h"
 #include "app/win32/window_message_target.h"
 #include "platform/message_target.h"
 #include "platform/timing.h"
+#include "serial/port_list.h"
 
 namespace quorvel::win32 {
 namespace {
@@ -43,6 +45,23 @@ std::string comboEntry(const DialogItem& box, LRESULT index) {
   return text;
 }
 
+// What the port box lists after its fixed COM1-COM8: every other present port whose name
+// the dialog passes on whole, in the order given.
+std::vector<std::string> extraPortNames(const std::vector<SerialPortInfo>& present) {
+  std::vector<std::string> names;
+  auto listed = [&names](const std::string& name) {
+    auto same = [&name](const std::string& other) { return sameName(name, other); };
+    return std::any_of(std::begin(UpgradeDialog::kPorts), std::end(UpgradeDialog::kPorts), same) ||
+           std::any_of(names.begin(), names.end(), same);
+  };
+  for (const SerialPortInfo& port : present) {
+    // A longer name would reach the downloader cut, and so another port or none.
+    if (port.name.empty() || port.name.size() > UpgradeDialog::kPortNameChars) continue;
+    if (!listed(port.name)) names.push_back(port.name);
+  }
+  return names;
+}
+
 // Phase of the transfer animation; program-wide and never reset.
 int linkPhase = 0;
 
@@ -57,21 +76,6 @@ LinkStep linkStep(int phase) {
     default:
       return {false, false, 0};
   }
-}
-
-std::vector<std::string> extraPortNames(const std::vector<SerialPortInfo>& present) {
-  std::vector<std::string> names;
-  auto listed = [&names](const std::string& name) {
-    auto same = [&name](const std::string& other) { return sameName(name, other); };
-    return std::any_of(std::begin(UpgradeDialog::kPorts), std::end(UpgradeDialog::kPorts), same) ||
-           std::any_of(names.begin(), names.end(), same);
-  };
-  for (const SerialPortInfo& port : present) {
-    // A longer name would reach the downloader cut, and so another port or none.
-    if (port.name.empty() || port.name.size() > UpgradeDialog::kPortNameChars) continue;
-    if (!listed(port.name)) names.push_back(port.name);
-  }
-  return names;
 }
 
 UpgradeDialog::UpgradeDialog(Downloader& downloader)

@@ -3,12 +3,10 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "app/win32/modal_dialog.h"
 #include "app/win32/win32_handles.h"
 #include "engine/downloader.h"
-#include "serial/port_list.h"
 
 namespace quorvel::win32 {
 
@@ -19,10 +17,6 @@ struct LinkStep {
   int nextPhase;
 };
 LinkStep linkStep(int phase);
-
-// What the port box lists after its fixed COM1-COM8: every other present port whose name
-// the dialog passes on whole, in the order given.
-std::vector<std::string> extraPortNames(const std::vector<SerialPortInfo>& present);
 
 // The main window: port choice, the one download on a worker thread, its progress and
 // outcome. Uses the downloader of the start-up sequence, which outlives the dialog.

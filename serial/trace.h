@@ -16,9 +16,10 @@ namespace quorvel {
 // Room for 1023 characters and the terminator; longer text is cut.
 inline constexpr int kTraceBufferSize = 1024;
 
-// Diagnostic trace to standard output. Each call site passes a fixed enable flag: 0 drops
-// the trace without formatting it. Returns the number of characters formatted (at most
-// kTraceBufferSize - 1), 0 for a dropped trace. One write per trace, no state, no lock.
+// Diagnostic trace to standard output, or to the calling thread's ScopedTraceSink while one
+// is installed. Each call site passes a fixed enable flag: 0 drops the trace without
+// formatting it. Returns the number of characters formatted (at most kTraceBufferSize - 1),
+// 0 for a dropped trace. One write per trace, no lock.
 int trace(std::uint8_t enable, const char* format, ...) QUORVEL_PRINTF_FORMAT(2, 3);
 
 // Receives the formatted text of enabled traces instead of standard output. A sink shared

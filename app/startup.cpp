@@ -21,6 +21,7 @@ int runStartup(StartupFrontEnd& frontEnd) {
     frontEnd.showMissingFile(check.message);
     return kExitMissingFile;
   }
+  if (int status = frontEnd.checkPort(); status != 0) return status;
   std::uint16_t word = downloader.compatibilityWord();
   if (!frontEnd.confirmUpgrade(word >> 8, word & 0xFFu)) return kExitDeclined;
   return frontEnd.runUpgrade(downloader);

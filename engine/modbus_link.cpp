@@ -96,18 +96,27 @@ bool ModbusLink::close() {
 }
 
 bool ModbusLink::readHoldingRegister(std::uint16_t address, std::uint16_t& value) {
+  return queryHoldingRegister(address, value) == ModbusReply::Value;
+}
+
+ModbusReply ModbusLink::queryHoldingRegister(std::uint16_t address, std::uint16_t& value) {
   Request buffer{};
   const std::size_t length =
       buildRequest(buffer, slaveAddress_, kReadHoldingRegisters, address, kOneRegister);
-  if (port_.write(buffer.data(), static_cast<std::uint32_t>(length)) == 0) return false;
+  if (port_.write(buffer.data(), static_cast<std::uint32_t>(length)) == 0) {
+    return ModbusReply::NotSent;
+  }
 
   std::size_t received =
       port_.read(buffer.data(), kModbusAnswerChars, timing().modbusReadTimeoutMs);
-  if (!decodeFrame(buffer.data(), received)) return false;
-  if (received < kMinAnswerBytes) return false;
-  if (buffer[0] != slaveAddress_ || (buffer[1] & kExceptionBit) != 0) return false;
+  if (received == 0) return ModbusReply::Silent;
+  if (!decodeFrame(buffer.data(), received)) return ModbusReply::Invalid;
+  // A valid frame holds at least four bytes: address, function, one more, the LRC.
+  if (buffer[0] != slaveAddress_) return ModbusReply::Invalid;
+  if ((buffer[1] & kExceptionBit) != 0) return ModbusReply::Exception;
+  if (received < kMinAnswerBytes) return ModbusReply::Invalid;
   value = static_cast<std::uint16_t>(buffer[3] * 256 + buffer[4]);
-  return true;
+  return ModbusReply::Value;
 }
 
 bool ModbusLink::writeSingleRegister(std::uint16_t address, std::uint16_t value) {

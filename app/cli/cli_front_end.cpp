@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/cli/console.h"
+#include "app/cli/port_commands.h"
 #include "app/cli/progress_display.h"
 #include "platform/timing.h"
 
@@ -76,12 +77,22 @@ bool isYesAnswer(const std::string& answer) {
   return word == "y" || word == "yes";
 }
 
+TerminalFrontEnd::TerminalFrontEnd(const CliOptions& options)
+    : options_(options), port_(options.ports.empty() ? std::string() : options.ports.front()) {}
+
 void TerminalFrontEnd::showSplash() {
   say(std::string("Quorvel Zambrio firmware upgrade, ") + versionText());
 }
 
 void TerminalFrontEnd::showMissingFile(const std::string& message) {
   say(message + "\n");
+}
+
+int TerminalFrontEnd::checkPort() {
+  PortChoice choice = checkUpgradePort(port_);
+  if (interruptSignal() != 0) return interruptedStatus();
+  if (choice.status == 0) port_ = choice.port;
+  return choice.status;
 }
 
 bool TerminalFrontEnd::confirmUpgrade(unsigned major, unsigned minor) {
@@ -97,10 +108,10 @@ bool TerminalFrontEnd::confirmUpgrade(unsigned major, unsigned minor) {
 }
 
 int TerminalFrontEnd::runUpgrade(Downloader& downloader) {
-  downloader.setPortName(options_.port.c_str());
-  if (options_.port != downloader.portName()) {
+  downloader.setPortName(port_.c_str());
+  if (port_ != downloader.portName()) {
     // Opening a cut name could reach another device than the one the user named.
-    say(std::string("ERROR : The port name ") + options_.port + " is too long (at most " +
+    say(std::string("ERROR : The port name ") + port_ + " is too long (at most " +
         std::to_string(std::string(downloader.portName()).size()) +
         " characters).\nA shorter name for the same device serves, such as a symbolic link "
         "in this directory.\n");
@@ -167,9 +178,13 @@ int runCli(const std::vector<std::string>& args) {
       say(std::string(kProgramName) + ": " + options.error + "\n" + usageText());
       return kExitUsage;
     case CliOptions::Action::Run:
+    case CliOptions::Action::ListPorts:
+    case CliOptions::Action::Find:
       break;
   }
   ScopedTimingScale scale(timeDivisorFromEnvironment());
+  if (options.action == CliOptions::Action::ListPorts) return listPortsCommand();
+  if (options.action == CliOptions::Action::Find) return findCommand(options.ports);
   InterruptGuard interrupts;
   TerminalFrontEnd frontEnd(options);
   int status = runStartup(frontEnd);

@@ -9,10 +9,11 @@ namespace quorvel::cli {
 // error (standard output carries the traces), answers from standard input.
 class TerminalFrontEnd : public StartupFrontEnd {
  public:
-  explicit TerminalFrontEnd(const CliOptions& options) : options_(options) {}
+  explicit TerminalFrontEnd(const CliOptions& options);
 
   void showSplash() override;
   void showMissingFile(const std::string& message) override;
+  int checkPort() override;
   bool confirmUpgrade(unsigned major, unsigned minor) override;
   int runUpgrade(Downloader& downloader) override;
 
@@ -22,6 +23,7 @@ class TerminalFrontEnd : public StartupFrontEnd {
   int download(Downloader& downloader);
 
   const CliOptions& options_;
+  std::string port_;  // the port given, or the one the probe found
 };
 
 // Runs quorvel-upgrade with the arguments after the program name; returns the exit status.

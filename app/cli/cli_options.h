@@ -16,10 +16,13 @@ inline constexpr int kExitSignalBase = 128;  // interrupted before the download:
 inline constexpr const char* kProgramName = "quorvel-upgrade";
 inline constexpr const char* kVersionText = QUORVEL_VERSION;
 
+// The --port value that has the probe find the instrument's port.
+inline constexpr const char* kAutoPort = "auto";
+
 struct CliOptions {
-  enum class Action { Run, Help, Version, UsageError };
+  enum class Action { Run, ListPorts, Find, Help, Version, UsageError };
   Action action = Action::Run;
-  std::string port;
+  std::vector<std::string> ports;  // each --port, in order; exactly one for Run
   bool assumeYes = false;
   std::string error;  // what was wrong with the command line, for UsageError
 };

@@ -80,6 +80,7 @@ TEST_F(CliProcess, AnythingButYesDeclinesSilently) {
 
 TEST_F(CliProcess, EndOfInputAtThePowerCyclePromptStartsNothing) {
   prepare();
+  startSimulator();  // the port must exist to reach the prompts
   Outcome outcome = run({"--port", kPort}, "y\n");
   EXPECT_EQ(outcome.status, 1);
   EXPECT_TRUE(contains(outcome.err, "Turn OFF and then turn ON your Quorvel.")) << outcome.err;
@@ -119,6 +120,7 @@ TEST_F(CliProcess, InteractiveUpgradeAsksForThePowerCycle) {
 
 TEST_F(CliProcess, PortThatCannotBeOpenedGives10) {
   prepare();
+  writeFile(dir_ / "nope", "");  // there, but no serial device
   Outcome outcome = run({"--port", "nope", "--yes"});
   EXPECT_EQ(outcome.status, 10);
   EXPECT_TRUE(contains(outcome.err, "ERROR : Unable to open serial port.\n")) << outcome.err;
@@ -204,6 +206,7 @@ class CliPromptInterrupt : public CliProcess, public ::testing::WithParamInterfa
 
 TEST_P(CliPromptInterrupt, EndsCleanlyWithoutDownload) {
   prepare();
+  startSimulator();  // the port must exist to reach the prompts
   Child cli(cliSetup({"--port", kPort}, std::nullopt));
   cli.writeStdin(GetParam().input);
   ASSERT_TRUE(waitForText(dir_ / "cli.err", GetParam().prompt, kPromptWait))

@@ -39,6 +39,9 @@ class SerialPort {
   // Drops pending output, writes all bytes within 30 ms per byte and waits until they have
   // left. Returns the number written; 0 on a closed port.
   std::uint32_t write(const std::uint8_t* buffer, std::uint32_t count);
+  // Drops what has been received and not read yet, so that the next read sees only bytes
+  // that arrive from now on. Nothing happens on a closed port.
+  void discardInput();
 
   bool isOpen() const { return isOpen_ != 0; }
   // The descriptor (POSIX) or HANDLE (Windows) of the open port, for diagnostics and tests

@@ -30,7 +30,7 @@ class LoaderEntryTest : public ::testing::Test {
       return request == ":0103001C0001DF\r\n" ? answer : std::string();
     });
     ::testing::internal::CaptureStdout();
-    bool entered = enterLoaderMode(1, pty.path.c_str(), 9600);
+    bool entered = enterLoaderMode(1, pty.path.c_str(), 9600, cancel);
     traces = ::testing::internal::GetCapturedStdout();
     requests = peer.units();
     return entered;
@@ -38,6 +38,7 @@ class LoaderEntryTest : public ::testing::Test {
 
   ScopedTimingScale fast{50};
   PtyPair pty;
+  CancelEvent cancel;
   std::string traces;
   std::vector<std::string> requests;
 };
@@ -85,9 +86,27 @@ TEST_F(LoaderEntryTest, InvalidAnswersCountAsSilence) {
   }
 }
 
+// A cancel is examined before every request and before the order: nothing more is sent
+// once it has come, also when the instrument answers the read that was under way.
+TEST_F(LoaderEntryTest, CancelSendsNothingMore) {
+  {
+    ScriptedPeer peer(pty.master, testing::cutAtLineFeed, [&](const std::string& request) {
+      cancel.signal();  // while the read is under way
+      return request == ":0103001C0001DF\r\n" ? ":0103020100F9\r\n" : "";
+    });
+    EXPECT_TRUE(enterLoaderMode(1, pty.path.c_str(), 9600, cancel));
+    peer.awaitQuiet(std::chrono::milliseconds(30));
+    EXPECT_EQ(peer.units(), std::vector<std::string>{":0103001C0001DF\r\n"});
+  }
+  EXPECT_TRUE(enter(":0103020100F9\r\n"));  // signalled before the entry began
+  EXPECT_TRUE(requests.empty());
+  EXPECT_EQ(traces, "");
+}
+
 TEST(LoaderEntry, UnopenablePortGivesFalseWithoutAttempts) {
   ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(enterLoaderMode(1, "/nonexistent/tty", 9600));
+  CancelEvent cancel;
+  EXPECT_FALSE(enterLoaderMode(1, "/nonexistent/tty", 9600, cancel));
   EXPECT_EQ(::testing::internal::GetCapturedStdout().find("attempt"), std::string::npos);
 }
 

@@ -62,8 +62,8 @@ TEST_F(CliProcess, AnswerThatComesTooLateIsNotTakenForTheRetrysAnswer) {
   // Inside the retry pause: past the ten reads, 40 % into the 500 ms before the retry.
   constexpr unsigned kLateMs = (kAnswerReads * 1000 + 500 * 2 / 5) / kDivisor;
   prepare();
-  startSimulator(
-      {"--late-sector", "2", "--late-ms", std::to_string(kLateMs), "--mute-after-sector", "2"});
+  startSimulator({"--late-sector", "2", "--late-ms", std::to_string(kLateMs), "--mute-after-sector",
+                  "2", "-v"});
   Child cli(cliSetup({"--port", kPort, "--yes"}, std::string(), "2"));
   Outcome outcome = finish(cli);
   EXPECT_EQ(outcome.status, 30) << outcome.err;
@@ -73,6 +73,8 @@ TEST_F(CliProcess, AnswerThatComesTooLateIsNotTakenForTheRetrysAnswer) {
                         "The sector has been correctly received by the remote "
                         "device\nSending sector number 2"));
   EXPECT_FALSE(imageReceived());
+  EXPECT_TRUE(contains(readFile(dir_ / "sim.err"), "ack sent G\\r (sector 2)"))
+      << "the late answer never came";
 }
 
 // A cancel while the tool still talks Modbus: no sector frame ever reaches the instrument.

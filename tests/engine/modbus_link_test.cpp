@@ -86,23 +86,6 @@ TEST_F(LoaderEntryTest, InvalidAnswersCountAsSilence) {
   }
 }
 
-// A cancel is examined before every request and before the order: nothing more is sent
-// once it has come, also when the instrument answers the read that was under way.
-TEST_F(LoaderEntryTest, CancelSendsNothingMore) {
-  {
-    ScriptedPeer peer(pty.master, testing::cutAtLineFeed, [&](const std::string& request) {
-      cancel.signal();  // while the read is under way
-      return request == ":0103001C0001DF\r\n" ? ":0103020100F9\r\n" : "";
-    });
-    EXPECT_TRUE(enterLoaderMode(1, pty.path.c_str(), 9600, cancel));
-    peer.awaitQuiet(std::chrono::milliseconds(30));
-    EXPECT_EQ(peer.units(), std::vector<std::string>{":0103001C0001DF\r\n"});
-  }
-  EXPECT_TRUE(enter(":0103020100F9\r\n"));  // signalled before the entry began
-  EXPECT_TRUE(requests.empty());
-  EXPECT_EQ(traces, "");
-}
-
 TEST(LoaderEntry, UnopenablePortGivesFalseWithoutAttempts) {
   ::testing::internal::CaptureStdout();
   CancelEvent cancel;

@@ -11,7 +11,7 @@ namespace quorvel::testing {
 inline const std::filesystem::path kFakeConverterPath = std::filesystem::absolute(FAKE_HEX55_PATH);
 
 // Puts the fake converter (fake_hex55.cpp) in the working directory under the converter's
-// name; it behaves as the marker files "fail" and "hang" say.
+// name; a marker file "hang" makes it hang.
 inline void writeFakeConverter() {
   std::filesystem::copy_file(kFakeConverterPath, converterFileName(),
                              std::filesystem::copy_options::overwrite_existing);

@@ -1,8 +1,7 @@
 // Stands in for the converter in the image tests. By default it pauses briefly (so that a
 // caller that does not wait is caught), records its arguments in "args.txt" and writes
-// LSB.tmp and MSB.tmp holding "L" and "M". A file "fail" in the working directory makes it
-// fail without writing anything; a file "hang" makes it write its process id into
-// "started" and then never end.
+// LSB.tmp and MSB.tmp holding "L" and "M". A file "hang" in the working directory makes it
+// write its process id into "started" and then never end.
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +11,6 @@
 
 int main(int argc, char** argv) {
   using namespace std::chrono_literals;
-  if (std::filesystem::exists("fail")) return 1;
   if (std::filesystem::exists("hang")) {
     std::ofstream("started") << quorvel::testing::currentProcessId() << "\n";
     for (;;) std::this_thread::sleep_for(1s);

@@ -35,20 +35,12 @@ TEST_F(ImageConversionTest, MissingConverterLeavesNoTemporaryFile) {
   EXPECT_FALSE(exists("MSB.tmp"));
 }
 
-// Files of an earlier run are gone before the converter starts: one that then fails leaves
-// nothing to read. Files that cannot be deleted stop the conversion before it starts.
-TEST_F(ImageConversionTest, OnlyWhatTheConverterWritesNowRemains) {
+// Old files that cannot be deleted stop the conversion before it starts: whatever the
+// converter then wrote could not be told from them. An empty directory goes like a file.
+TEST_F(ImageConversionTest, UndeletableOldFilesStopTheConversion) {
   testing::writeFakeConverter();
-  writeFile("fail", "");
-  writeFile("LSB.tmp", "stale");
-  writeFile("MSB.tmp", "stale");
-  EXPECT_TRUE(runConverter());  // it ran to its end; its exit status does not count
-  EXPECT_FALSE(exists("LSB.tmp"));
-  EXPECT_FALSE(exists("MSB.tmp"));
-
-  std::filesystem::remove("fail");
   std::filesystem::create_directories("LSB.tmp/inside");
-  std::filesystem::create_directory("MSB.tmp");  // empty: deleted like a file
+  std::filesystem::create_directory("MSB.tmp");
   EXPECT_FALSE(runConverter());
   EXPECT_FALSE(exists("args.txt")) << "the converter ran over files it cannot replace";
   EXPECT_FALSE(exists("MSB.tmp"));

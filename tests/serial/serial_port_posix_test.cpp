@@ -287,20 +287,6 @@ TEST_F(SerialPortTest, WriteKeepsReceivedInput) {
   EXPECT_EQ(got, "answer");
 }
 
-// Discarding drops only what had arrived: the next bytes are read as usual, output is kept.
-TEST_F(SerialPortTest, DiscardInputDropsWhatArrivedEarlierOnly) {
-  openPort();
-  peer.send("late");
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  port.discardInput();
-  EXPECT_EQ(writeText(port, "GO"), 2u);
-  peer.send("G");
-  std::string got;
-  EXPECT_EQ(readInto(port, got, 2, 50), 1u);
-  EXPECT_EQ(got, "G");
-  EXPECT_EQ(peer.receive(2, kPeerTimeoutMs), "GO");
-}
-
 // Output still on its way to the peer is never lost: neither the write that follows nor
 // the close may discard it. The loss is a race, hence the many rounds.
 constexpr int kRaceRounds = 200;

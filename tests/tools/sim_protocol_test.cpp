@@ -161,19 +161,6 @@ TEST(SimInstrument, InjectsFaultsIntoTheNamedSectorOnly) {
   EXPECT_EQ(answersTo({"--silent-sector", "1", "--reject-sector", "1"}, 3), "-BG");
 }
 
-// The held-back acknowledgement belongs to the arrival that is accepted; once the muting
-// sector is acknowledged, nothing more is answered.
-TEST(SimInstrument, HoldsBackTheNamedAckAndFallsSilentAfterTheMutingSector) {
-  EXPECT_EQ(answersTo({"--mute-after-sector", "2", "--reject-sector", "2"}, 5), "GBG--");
-  Instrument instrument(parsed({"--late-sector", "2", "--late-ms", "750", "--silent-sector", "2"}));
-  std::vector<long long> delays;
-  for (int arrival = 0; arrival < 4; ++arrival) {
-    const std::string frame = sectorFrame(0x100 * instrument.currentSector(), {1}, 0);
-    delays.push_back(instrument.onLoaderFrame(bytesOf(frame)).delay.count());
-  }
-  EXPECT_EQ(delays, (std::vector<long long>{0, 0, 750, 0}));
-}
-
 TEST(SimInstrument, DropsTheLineAfterTheNamedSectorIsAccepted) {
   Instrument instrument(parsed({"--drop-after-sector", "2", "--reject-sector", "2"}));
   auto send = [&] {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/downloader.h"
+#include "image/image_conversion.h"
 
 namespace quorvel {
 
@@ -10,10 +11,14 @@ namespace quorvel {
 class StartupFrontEnd {
  public:
   virtual ~StartupFrontEnd() = default;
+  // Once the converter has ended: a status other than 0 ends start-up with it at once (an
+  // interrupt during the conversion); 0 goes on.
+  virtual int afterConversion() { return 0; }
   // After the conversion, before the file checks (the splash box on Windows).
   virtual void showSplash() = 0;
-  // A required file is missing: show `message`; start-up then ends.
-  virtual void showMissingFile(const std::string& message) = 0;
+  // A required file is missing (`check` names it and holds the dialogs' text); start-up then
+  // ends.
+  virtual void showMissingFile(const RequiredFileCheck& check) = 0;
   // After the file checks, before the erase warning: makes sure of the port, or finds it,
   // without sending anything but a read-only probe. Non-zero: the status to end with.
   virtual int checkPort() { return 0; }

@@ -126,23 +126,34 @@ bool ModbusLink::writeSingleRegister(std::uint16_t address, std::uint16_t value)
   return port_.write(buffer.data(), static_cast<std::uint32_t>(length)) != 0;
 }
 
-bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud) {
-  ModbusLink link;
-  if (!link.open(slaveAddress, portName, baud)) return false;
+namespace {
 
+// The register read, in up to kModbusReadAttempts attempts, then the download order. False
+// when a cancel came first: nothing more is sent once it has been requested.
+bool orderLoader(ModbusLink& link, const CancelEvent& cancel) {
   for (int attempt = 1; attempt <= kModbusReadAttempts; ++attempt) {
+    if (cancel.isSignalled()) return false;
     trace(1, "Trying to read Modbus adress to write download order(attempt %d)\n", attempt);
     std::uint16_t announced = 0;
     if (link.readHoldingRegister(kLoaderAddressRegister, announced)) {
+      if (cancel.isSignalled()) return false;
       // 16-bit on purpose: an announced 0xFFFF orders register 0x0000.
       link.writeSingleRegister(static_cast<std::uint16_t>(announced + 1), kDownloadOrderValue);
-      break;
-    }
-    if (attempt == kModbusReadAttempts) {
-      trace(1, "No response from the remote device (Device already in loader mode ?)\n");
+      return true;
     }
   }
-  sleepMs(timing().loaderEntryPauseMs);
+  trace(1, "No response from the remote device (Device already in loader mode ?)\n");
+  return true;
+}
+
+}  // namespace
+
+bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud,
+                     const CancelEvent& cancel) {
+  ModbusLink link;
+  if (!link.open(slaveAddress, portName, baud)) return false;
+  // The pause lets the instrument start its loader; a cancel ends it at once.
+  if (orderLoader(link, cancel)) cancel.waitFor(timing().loaderEntryPauseMs);
   return link.close();
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/cancel_event.h"
 #include "serial/serial_port.h"
 
 namespace quorvel {
@@ -48,7 +49,10 @@ class ModbusLink {
 };
 
 // Orders the instrument into its loader. False only when the port could not be opened or
-// closed; silence from the instrument is not an error.
-bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud);
+// closed; silence from the instrument is not an error. `cancel` is examined before each
+// request and before the download order, and ends the pause that follows the order; the
+// caller tells a cancelled entry by the event.
+bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud,
+                     const CancelEvent& cancel);
 
 }  // namespace quorvel

@@ -49,6 +49,9 @@ class SerialPort {
   // Drops pending output, writes all bytes within 30 ms per byte and waits until they have
   // left. Returns the number written; 0 on a closed port.
   std::uint32_t write(const std::uint8_t* buffer, std::uint32_t count);
+  // Drops what has been received and not read yet, so that the next read sees only bytes
+  // that arrive from now on. Nothing happens on a closed port.
+  void discardInput();
 
   bool isOpen() const { return isOpen_ != 0; }
   // Set by every open() that gets past the already-open check; traces are not affected.

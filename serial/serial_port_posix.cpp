@@ -353,6 +353,10 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
   return received;
 }
 
+void SerialPort::discardInput() {
+  if (isOpen_ != 0) ::tcflush(static_cast<int>(handle_), TCIFLUSH);
+}
+
 std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count) {
   if (isOpen_ == 0) return 0;
   const int fd = static_cast<int>(handle_);

@@ -173,6 +173,10 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
   return received;
 }
 
+void SerialPort::discardInput() {
+  if (isOpen_ != 0) PurgeComm(asHandle(handle_), PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
 std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count) {
   if (isOpen_ == 0) return 0;
   HANDLE port = asHandle(handle_);

@@ -162,11 +162,15 @@ void UpgradeDialog::onStart() {
     onCancel();
     return;
   }
+  // A press of "CANCEL" that comes once the download has ended (while its result shows)
+  // must not start a second one: the dialog closes after its one download.
+  if (downloadStarted_) return;
   updateData(true);
   MessageBoxA(hwnd(), kPowerCyclePrompt, kCaption, MB_OK | MB_ICONINFORMATION);
   showRunningLook();
   SetTimer(hwnd(), kLinkTimerId, timing().linkAnimationMs, nullptr);
-  if (!startWorker()) {
+  downloadStarted_ = startWorker();
+  if (!downloadStarted_) {
     // Never leave the Running look without a worker behind it.
     KillTimer(hwnd(), kLinkTimerId);
     MessageBoxA(hwnd(), kNoWorkerText, kCaption, MB_OK | MB_ICONERROR);

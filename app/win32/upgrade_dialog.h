@@ -63,6 +63,7 @@ class UpgradeDialog : public ModalDialog {
   Downloader& downloader_;
   OwnedThread workerThread_;
   DWORD workerThreadId_ = 0;
+  bool downloadStarted_ = false;  // the dialog's one download has been started
   HICON appIcon_;
 };
 

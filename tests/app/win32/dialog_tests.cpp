@@ -11,7 +11,10 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/win32/about_dialog.h"
 #include "app/win32/confirm_dialog.h"
@@ -353,6 +356,61 @@ TEST_F(UpgradeDialogTest, AboutBoxFromTheSystemMenuIsOwnedByTheDialogAsOftenAsAs
   });
   EXPECT_EQ(opened, 3);
   EXPECT_TRUE(ownedByDialog);
+}
+
+// The worker hands the typed port name on as it is, up to six characters: "COM10" whole, a
+// longer text cut. The downloader here has no image, so its run ends at once.
+TEST_F(UpgradeDialogTest, TypedPortNameReachesTheDownloaderUpToSixCharacters) {
+  for (const auto& [typed, reached] :
+       {std::pair<std::string, std::string>{"COM10", "COM10"}, {"COM10 or so", "COM10 "}}) {
+    UpgradeDialog dialog(*downloader_);
+    std::string result;
+    runDriven(dialog, [&] {
+      HWND window = gui::waitForDialog(kSelf, DialogKind::Upgrade);
+      if (window == nullptr) return;
+      gui::sendTo(GetDlgItem(window, IDC_PORT), WM_SETTEXT, 0,
+                  reinterpret_cast<LPARAM>(typed.c_str()));
+      gui::clickItem(window, IDC_START);
+      for (int box = 0; box < 2; ++box) {  // the power-cycle prompt, then the result
+        HWND shown = gui::waitForDialog(kSelf, DialogKind::MessageBox, 5s);
+        if (shown == nullptr) return;
+        result = gui::messageBoxText(shown);
+        gui::clickItem(shown, IDOK);
+        gui::waitUntil([&] { return !IsWindow(shown); }, 5s);
+      }
+    });
+    EXPECT_EQ(result, "ERROR : File to download quorvel.out or utility hex55.exe is corrupted.");
+    EXPECT_STREQ(downloader_->portName(), reached.c_str());
+  }
+}
+
+// The button still reads CANCEL while the result of the ended download shows: pressing it
+// then must not start a second download (the power-cycle prompt would show again).
+TEST_F(UpgradeDialogTest, ButtonPressedOnceTheDownloadHasEndedStartsNoOther) {
+  UpgradeDialog dialog(*downloader_);
+  std::vector<std::string> boxes;
+  INT_PTR result = runDriven(dialog, [&] {
+    HWND window = gui::waitForDialog(kSelf, DialogKind::Upgrade);
+    if (window == nullptr) return;
+    gui::clickItem(window, IDC_START);
+    constexpr std::size_t kBoxesAtMost = 4;  // a second download would bring two more
+    while (boxes.size() < kBoxesAtMost) {
+      HWND box = gui::waitForDialog(kSelf, DialogKind::MessageBox, 2s);
+      if (box == nullptr) break;
+      boxes.push_back(gui::messageBoxText(box));
+      if (boxes.size() == 2) {  // the result of the download
+        gui::clickItem(window, IDC_START);
+        std::this_thread::sleep_for(300ms);  // handled inside the result box's loop
+      }
+      gui::clickItem(box, IDOK);
+      gui::waitUntil([&] { return !IsWindow(box); }, 5s);
+    }
+    gui::waitUntil([&] { return !IsWindow(window); }, 5s);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(boxes, (std::vector<std::string>{
+                       "Turn OFF and then turn ON your Quorvel.\n\nWhen done click on OK",
+                       "ERROR : File to download quorvel.out or utility hex55.exe is corrupted."}));
 }
 
 // A dialog whose worker thread cannot be created.

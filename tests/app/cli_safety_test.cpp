@@ -42,6 +42,7 @@ TEST_F(CliProcess, StaleTemporaryFilesAreNeverFlashed) {
 // A directory or a FIFO where the converter should have left a file: refused at once.
 TEST_F(CliProcess, TemporaryFilesThatAreNoPlainFilesAreRefused) {
   writeImage();
+  startSimulator();
   for (const char* replace : {"rm LSB.tmp && mkfifo LSB.tmp", "rm MSB.tmp && mkdir MSB.tmp"}) {
     SCOPED_TRACE(replace);
     writeFile(dir_ / "hex55", converterScript("'" HEX55_PATH "' \"$@\" && " + std::string(replace)),

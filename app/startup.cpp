@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "image/image_conversion.h"
-
 namespace quorvel {
 
 std::string compatibilityMessage(unsigned major, unsigned minor) {
@@ -15,12 +13,14 @@ std::string compatibilityMessage(unsigned major, unsigned minor) {
 
 int runStartup(StartupFrontEnd& frontEnd) {
   Downloader downloader;  // runs the converter before anything is shown
+  if (const int status = frontEnd.afterConversion(); status != 0) return status;
   frontEnd.showSplash();
   RequiredFileCheck check = checkRequiredFiles();
   if (!check.ok) {
-    frontEnd.showMissingFile(check.message);
+    frontEnd.showMissingFile(check);
     return kExitMissingFile;
   }
+  if (int status = frontEnd.checkPort(); status != 0) return status;
   std::uint16_t word = downloader.compatibilityWord();
   if (!frontEnd.confirmUpgrade(word >> 8, word & 0xFFu)) return kExitDeclined;
   return frontEnd.runUpgrade(downloader);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/downloader.h"
+#include "image/image_conversion.h"
 
 namespace quorvel {
 
@@ -10,10 +11,17 @@ namespace quorvel {
 class StartupFrontEnd {
  public:
   virtual ~StartupFrontEnd() = default;
+  // Once the converter has ended: a status other than 0 ends start-up with it at once (an
+  // interrupt during the conversion); 0 goes on.
+  virtual int afterConversion() { return 0; }
   // After the conversion, before the file checks (the splash box on Windows).
   virtual void showSplash() = 0;
-  // A required file is missing: show `message`; start-up then ends.
-  virtual void showMissingFile(const std::string& message) = 0;
+  // A required file is missing (`check` names it and holds the dialogs' text); start-up then
+  // ends.
+  virtual void showMissingFile(const RequiredFileCheck& check) = 0;
+  // After the file checks, before the erase warning: makes sure of the port, or finds it,
+  // without sending anything but a read-only probe. Non-zero: the status to end with.
+  virtual int checkPort() { return 0; }
   // The erase warning with the image's compatibility version; true to go on.
   virtual bool confirmUpgrade(unsigned major, unsigned minor) = 0;
   // Port choice, power cycle, the download and its result; returns the exit status.
@@ -28,9 +36,9 @@ inline constexpr int kExitDeclined = 1;
 std::string compatibilityMessage(unsigned major, unsigned minor);
 
 // The whole start-up: constructs the downloader first (running the converter), shows the
-// splash, checks the required files, asks for confirmation, runs the upgrade. The
+// splash, checks the required files and the port, asks for confirmation, runs the upgrade. The
 // temporary files are deleted however it ends. Returns the exit status: 0 on success,
-// kExitMissingFile, kExitDeclined or what runUpgrade returned.
+// kExitMissingFile, kExitDeclined or what checkPort or runUpgrade returned.
 int runStartup(StartupFrontEnd& frontEnd);
 
 }  // namespace quorvel

@@ -2,7 +2,8 @@
 # Peak resident memory of quorvel-upgrade itself (not of the converter it runs) during a
 # whole upgrade of a generated image against the simulated instrument:
 #   bench/bench_cli_memory.sh [BUILD_DIR] [WORDS]     (defaults build/release, 8000000)
-# Protocol pauses are shortened (QUORVEL_TIME_DIVISOR) so that the run is about the data.
+# The test build of the program shortens the protocol pauses (QUORVEL_TIME_DIVISOR), so that
+# the run is about the data; it is the same program otherwise.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/release}" && pwd)
@@ -18,7 +19,7 @@ cp "$build/tools/hex55/hex55" .
 sim_pid=$!
 until [ -s sim.out ]; do sleep 0.1; done
 
-QUORVEL_TIME_DIVISOR=10 "$build/app/cli/quorvel-upgrade" --port "$work/line" --yes \
+QUORVEL_TIME_DIVISOR=10 "$build/tests/app/quorvel-upgrade-fast" --port "$work/line" --yes \
   >trace.log 2>messages.log &
 pid=$!
 peak=0

@@ -41,9 +41,11 @@ std::string resultMessageFor(std::int32_t result) {
 }
 
 Downloader::Downloader() {
-  runConverter();
+  // Without a finished run of the converter on fresh files, whatever the files hold is not
+  // this image's conversion.
+  const bool converted = runConverter();
   cancelled_ = false;
-  if (reader_.open()) {
+  if (converted && reader_.open()) {
     result_ = Success;
     reader_.measureLsbLength();
     reader_.readCompatibilityWord();
@@ -89,11 +91,10 @@ bool Downloader::pollCancel() {
 bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage) {
   if (result_ == FilesCorrupted) return false;
   result_ = Success;
-  if (enterLoaderMode(kInstrumentSlaveAddress, portName_, kModbusBaud)) {
-    sleepMs(timing().afterLoaderEntryMs);
-  }
   bool succeeded = false;
-  if (!port_.open(portName_, kTransferBaud)) {
+  if (!enterLoader()) {
+    // Cancelled before the transfer: no sector frame reaches the instrument.
+  } else if (!port_.open(portName_, kTransferBaud)) {
     result_ = PortNotOpened;
   } else {
     succeeded = transferSectors(target, progressMessage);
@@ -102,6 +103,15 @@ bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage) {
   cancelled_ = false;
   reader_.rewind();
   return succeeded;
+}
+
+// The loader-mode entry and the wait after it, both cut short by a cancel. False when a
+// cancel came before the transfer port is opened.
+bool Downloader::enterLoader() {
+  if (enterLoaderMode(kInstrumentSlaveAddress, portName_, kModbusBaud, cancelEvent_)) {
+    cancelEvent_.waitFor(timing().afterLoaderEntryMs);
+  }
+  return !pollCancel();
 }
 
 bool Downloader::transferSectors(MessageTarget& target, unsigned progressMessage) {

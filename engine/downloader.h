@@ -51,6 +51,7 @@ class Downloader {
 
  private:
   void refuseFaultyImage();
+  bool enterLoader();
   // The sector loop, "GO" and the final 100; true when "GO" was sent.
   bool transferSectors(MessageTarget& target, unsigned progressMessage);
   // Up to kSectorTries tries of the frame in frameBuffer_; false on failure or cancel.

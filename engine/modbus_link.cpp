@@ -96,18 +96,27 @@ bool ModbusLink::close() {
 }
 
 bool ModbusLink::readHoldingRegister(std::uint16_t address, std::uint16_t& value) {
+  return queryHoldingRegister(address, value) == ModbusReply::Value;
+}
+
+ModbusReply ModbusLink::queryHoldingRegister(std::uint16_t address, std::uint16_t& value) {
   Request buffer{};
   const std::size_t length =
       buildRequest(buffer, slaveAddress_, kReadHoldingRegisters, address, kOneRegister);
-  if (port_.write(buffer.data(), static_cast<std::uint32_t>(length)) == 0) return false;
+  if (port_.write(buffer.data(), static_cast<std::uint32_t>(length)) == 0) {
+    return ModbusReply::NotSent;
+  }
 
   std::size_t received =
       port_.read(buffer.data(), kModbusAnswerChars, timing().modbusReadTimeoutMs);
-  if (!decodeFrame(buffer.data(), received)) return false;
-  if (received < kMinAnswerBytes) return false;
-  if (buffer[0] != slaveAddress_ || (buffer[1] & kExceptionBit) != 0) return false;
+  if (received == 0) return ModbusReply::Silent;
+  if (!decodeFrame(buffer.data(), received)) return ModbusReply::Invalid;
+  // A valid frame holds at least four bytes: address, function, one more, the LRC.
+  if (buffer[0] != slaveAddress_) return ModbusReply::Invalid;
+  if ((buffer[1] & kExceptionBit) != 0) return ModbusReply::Exception;
+  if (received < kMinAnswerBytes) return ModbusReply::Invalid;
   value = static_cast<std::uint16_t>(buffer[3] * 256 + buffer[4]);
-  return true;
+  return ModbusReply::Value;
 }
 
 bool ModbusLink::writeSingleRegister(std::uint16_t address, std::uint16_t value) {
@@ -117,23 +126,34 @@ bool ModbusLink::writeSingleRegister(std::uint16_t address, std::uint16_t value)
   return port_.write(buffer.data(), static_cast<std::uint32_t>(length)) != 0;
 }
 
-bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud) {
-  ModbusLink link;
-  if (!link.open(slaveAddress, portName, baud)) return false;
+namespace {
 
+// The register read, in up to kModbusReadAttempts attempts, then the download order. False
+// when a cancel came first: nothing more is sent once it has been requested.
+bool orderLoader(ModbusLink& link, const CancelEvent& cancel) {
   for (int attempt = 1; attempt <= kModbusReadAttempts; ++attempt) {
+    if (cancel.isSignalled()) return false;
     trace(1, "Trying to read Modbus adress to write download order(attempt %d)\n", attempt);
     std::uint16_t announced = 0;
     if (link.readHoldingRegister(kLoaderAddressRegister, announced)) {
+      if (cancel.isSignalled()) return false;
       // 16-bit on purpose: an announced 0xFFFF orders register 0x0000.
       link.writeSingleRegister(static_cast<std::uint16_t>(announced + 1), kDownloadOrderValue);
-      break;
-    }
-    if (attempt == kModbusReadAttempts) {
-      trace(1, "No response from the remote device (Device already in loader mode ?)\n");
+      return true;
     }
   }
-  sleepMs(timing().loaderEntryPauseMs);
+  trace(1, "No response from the remote device (Device already in loader mode ?)\n");
+  return true;
+}
+
+}  // namespace
+
+bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud,
+                     const CancelEvent& cancel) {
+  ModbusLink link;
+  if (!link.open(slaveAddress, portName, baud)) return false;
+  // The pause lets the instrument start its loader; a cancel ends it at once.
+  if (orderLoader(link, cancel)) cancel.waitFor(timing().loaderEntryPauseMs);
   return link.close();
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/cancel_event.h"
 #include "serial/serial_port.h"
 
 namespace quorvel {
@@ -13,12 +14,23 @@ inline constexpr std::uint16_t kDownloadOrderValue = 0x0001;
 inline constexpr std::size_t kModbusFrameChars = 17;     // request frames
 inline constexpr std::uint32_t kModbusAnswerChars = 15;  // read-register answer
 
+// What came back for one read request.
+enum class ModbusReply {
+  Value,      // a valid answer of our slave; the value was stored
+  Exception,  // our slave answered with an exception
+  Invalid,    // bytes came, but no valid answer of our slave
+  Silent,     // nothing came within the time-out
+  NotSent,    // the request could not be written at all
+};
+
 // A Modbus ASCII master over a port of its own, for one loader-mode entry.
 class ModbusLink {
  public:
   bool open(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud);
   bool close();
+  // True only for ModbusReply::Value.
   bool readHoldingRegister(std::uint16_t address, std::uint16_t& value);
+  ModbusReply queryHoldingRegister(std::uint16_t address, std::uint16_t& value);
   bool writeSingleRegister(std::uint16_t address, std::uint16_t value);
 
   // In place: `buffer` holds `count` message bytes and receives the frame; returns 2n + 5.
@@ -28,13 +40,19 @@ class ModbusLink {
   // bytes (LRC included) and `count` their number.
   static bool decodeFrame(std::uint8_t* buffer, std::size_t& count);
 
+  // Why the last open failed.
+  OpenFailure openFailure() const { return port_.openFailure(); }
+
  private:
   std::uint8_t slaveAddress_ = 1;
   SerialPort port_;
 };
 
 // Orders the instrument into its loader. False only when the port could not be opened or
-// closed; silence from the instrument is not an error.
-bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud);
+// closed; silence from the instrument is not an error. `cancel` is examined before each
+// request and before the download order, and ends the pause that follows the order; the
+// caller tells a cancelled entry by the event.
+bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud,
+                     const CancelEvent& cancel);
 
 }  // namespace quorvel

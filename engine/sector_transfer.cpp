@@ -66,6 +66,9 @@ void serializeFrame(const std::uint16_t* frame, std::uint32_t words, std::uint8_
 
 bool sendSector(SerialPort& port, const std::uint16_t* frame, std::uint32_t words,
                 const CancelTest& cancelTest) {
+  // An answer that came after the previous try had stopped waiting would otherwise be read
+  // as the answer to this frame: each try is judged by what arrives after its own frame.
+  port.discardInput();
   writeFrame(port, frame, words);
   std::uint8_t firstByte = kNoAnswer;
   if (cancelTest()) return false;

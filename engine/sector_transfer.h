@@ -14,8 +14,8 @@ inline constexpr std::uint32_t kAnswerBytes = 2;
 // Returns true when a cancel has been requested (and records it).
 using CancelTest = std::function<bool()>;
 
-// Writes one sector frame (`words` 16-bit words, each low byte first) and waits for the
-// instrument's answer. True only for the acknowledgement "G".
+// Discards unread input, writes one sector frame (`words` 16-bit words, each low byte
+// first) and waits for the instrument's answer. True only for the acknowledgement "G".
 bool sendSector(SerialPort& port, const std::uint16_t* frame, std::uint32_t words,
                 const CancelTest& cancelTest);
 

@@ -2,14 +2,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <memory>
+
+#include "image/read_only_file.h"
 
 namespace quorvel {
 
-// A read-only file with a buffer of its own, read one character at a time. Opened in binary
-// mode on every platform, so positions and seeks are exact byte offsets and no byte value
-// ends the file early. Move-only; the file is closed by the destructor.
+// A read-only file with a buffer of its own, read one character at a time. Read as raw bytes
+// on every platform, so positions and seeks are exact byte offsets and no byte value ends
+// the file early. Only a regular file opens (see ReadOnlyFile). Move-only; the file is
+// closed by the destructor.
 class BufferedFile {
  public:
   static constexpr int kEof = -1;
@@ -22,10 +24,11 @@ class BufferedFile {
   BufferedFile& operator=(const BufferedFile&) = delete;
   ~BufferedFile() = default;
 
-  // Closes any file already open first. False when the file cannot be opened.
+  // Closes any file already open first. False when the file cannot be opened or is not a
+  // regular file.
   bool open(const char* path);
   void close();
-  bool isOpen() const { return file_.is_open(); }
+  bool isOpen() const { return file_.isOpen(); }
 
   // The next character (0 to 255), or kEof at the end of the file, on a read error or when
   // the file is not open. Reading kEof does not move the position.
@@ -52,7 +55,7 @@ class BufferedFile {
  private:
   int refillAndGet();
 
-  std::filebuf file_;
+  ReadOnlyFile file_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::uint64_t bufferStart_ = 0;  // file offset of buffer_[0]
   std::size_t filled_ = 0;         // valid bytes in buffer_

@@ -1,6 +1,7 @@
 #include "image/image_conversion.h"
 
 #include "image/image_conversion_platform.h"
+#include "serial/trace.h"
 
 namespace quorvel {
 
@@ -17,9 +18,21 @@ RequiredFileCheck missing(const char* name) {
 
 }  // namespace
 
-void removeTemporaryFiles() {
-  detail::deleteFile(kMsbFileName);
-  detail::deleteFile(kLsbFileName);
+bool runConverter() {
+  if (!removeTemporaryFiles()) {
+    trace(1, "The temporary files of an earlier conversion cannot be deleted\n");
+    return false;
+  }
+  // An absent converter is reported by the required-file check; starting it anyway would
+  // only let the system print its own "not found" first.
+  if (!detail::entryExists(converterFileName())) return false;
+  return detail::runConverterProcess(detail::kDefaultConverter, "");
+}
+
+bool removeTemporaryFiles() {
+  const bool msbGone = detail::deleteFile(kMsbFileName);
+  const bool lsbGone = detail::deleteFile(kLsbFileName);
+  return msbGone && lsbGone;
 }
 
 RequiredFileCheck checkRequiredFiles() {

@@ -14,12 +14,21 @@ inline constexpr const char* kMsbFileName = "MSB.tmp";
 const char* converterFileName();
 const char* programFileName();
 
-// Runs the converter on the image in the working directory and waits for it to end. Its
+// Runs the converter on the image in the working directory and waits for it to end. LSB.tmp
+// and MSB.tmp are deleted first, so that only what this run writes can ever be read. False
+// when the converter did not run to its end on fresh files: the old files could not be
+// deleted, the converter is absent or could not be started, or a stop was requested. Its
 // exit status is not examined: whether both temporary files can be opened tells.
-void runConverter();
+bool runConverter();
 
-// Deletes MSB.tmp, then LSB.tmp; failures (a file never created) are ignored.
-void removeTemporaryFiles();
+// Ends a running converter together with everything it started (SIGTERM to its process
+// group, SIGKILL after a short grace; on Windows its job), and keeps a later one from
+// starting. Lock-free and async-signal-safe: for the command line's interrupt handler.
+void requestConverterStop();
+
+// Deletes MSB.tmp, then LSB.tmp (an empty directory of that name too); an absent one is
+// fine. False when either is still there.
+bool removeTemporaryFiles();
 
 // Outcome of the required-file check. The front end shows `message` when !ok.
 struct RequiredFileCheck {

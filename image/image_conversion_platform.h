@@ -6,7 +6,16 @@ namespace quorvel::detail {
 // True when the working directory holds an entry of that name, of any kind.
 bool entryExists(const char* name);
 
-// Deletes the file; a failure (no such file) is ignored.
-void deleteFile(const char* name);
+// Deletes the file, or an empty directory of that name. True when nothing of that name is
+// left (also when there was none).
+bool deleteFile(const char* name);
+
+// The converter as the back end starts it when nothing else is asked for.
+extern const char* const kDefaultConverter;
+
+// Runs `converter` with the fixed arguments "-a quorvel.out -o LSB.tmp -o MSB.tmp" in
+// `directory` (empty: the working directory) and waits for it to end, or ends it when a
+// stop is requested. False when it was not started or was stopped.
+bool runConverterProcess(const char* converter, const char* directory);
 
 }  // namespace quorvel::detail

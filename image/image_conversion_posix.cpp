@@ -1,13 +1,26 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "image/image_conversion.h"
 #include "image/image_conversion_platform.h"
+#include "platform/timing.h"
+#include "serial/trace.h"
 
 extern char** environ;
 
@@ -15,8 +28,140 @@ namespace quorvel {
 
 namespace {
 
-constexpr const char* kShellPath = "/bin/sh";
-constexpr const char* kConverterCommand = "./hex55 -a quorvel.out -o LSB.tmp -o MSB.tmp";
+using Clock = std::chrono::steady_clock;
+
+constexpr int kNoLimit = -1;
+// Where the kernel offers no process descriptor, the wait looks at the converter this often.
+constexpr int kExitPollMs = 50;
+constexpr const char* kNoInput = "/dev/null";
+
+std::atomic<bool> gStopRequested{false};
+std::atomic<int> gStopWake{-1};  // write end of the pipe that wakes the wait on a stop
+
+// Made once and kept open: a signal handler that has read the descriptor can then never
+// write into one that was closed and reused meanwhile.
+int stopWakeReadEnd() {
+  static const int readEnd = [] {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+    gStopWake.store(fds[1]);
+    return fds[0];
+  }();
+  return readEnd;
+}
+
+int remainingMs(Clock::time_point end) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+  return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+}
+
+enum class Wake { Exited, Stop, TimedOut };
+
+// The converter, run directly (no shell) in a process group of its own, so that it can be
+// ended together with whatever it started. Never left behind: the destructor kills the group
+// and reaps the converter.
+class ConverterProcess {
+ public:
+  ConverterProcess() = default;
+  ~ConverterProcess() {
+    if (pid_ > 0) {
+      signalGroup(SIGKILL);
+      reap();
+    }
+    if (pidfd_ >= 0) ::close(pidfd_);
+  }
+  ConverterProcess(const ConverterProcess&) = delete;
+  ConverterProcess& operator=(const ConverterProcess&) = delete;
+
+  bool start(const char* converter, const char* directory);
+  // Until the converter has ended (it is not reaped yet, so its group stays ours), a stop
+  // is requested (if `watchStop`), or `limitMs` has passed (kNoLimit: no limit).
+  Wake wait(bool watchStop, int limitMs) const;
+  void signalGroup(int signalNumber) const { ::kill(-pid_, signalNumber); }
+  void reap();
+
+ private:
+  bool exited() const;
+
+  pid_t pid_ = -1;
+  int pidfd_ = -1;  // readable once the converter has ended; -1 where the kernel has none
+};
+
+// Owns the spawn attributes for the duration of one posix_spawn.
+struct SpawnSetup {
+  SpawnSetup() {
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_init(&actions);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_t actions;
+};
+
+bool ConverterProcess::start(const char* converter, const char* directory) {
+  std::vector<std::string> args = {converter,    "-a", kImageFileName, "-o",
+                                   kLsbFileName, "-o", kMsbFileName};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  SpawnSetup setup;
+  // Its own group (outside the terminal's foreground, so no input from it), with the
+  // default handling of the signals that the front end catches or ignores.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, signalNumber);
+  posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+  posix_spawnattr_setpgroup(&setup.attributes, 0);
+  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+  posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, kNoInput, O_RDONLY, 0);
+  if (*directory != '\0') posix_spawn_file_actions_addchdir_np(&setup.actions, directory);
+  const int error =
+      ::posix_spawn(&pid_, converter, &setup.actions, &setup.attributes, argv.data(), environ);
+  if (error != 0) {
+    pid_ = -1;
+    trace(1, "Cannot start the converter %s: %s\n", converter, std::strerror(error));
+    return false;
+  }
+  pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+  return true;
+}
+
+bool ConverterProcess::exited() const {
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+    return errno != EINTR;  // no such child any more: nothing to wait for
+  }
+  return info.si_pid == pid_;
+}
+
+Wake ConverterProcess::wait(bool watchStop, int limitMs) const {
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max(limitMs, 0));
+  const int stopFd = watchStop ? stopWakeReadEnd() : -1;
+  // Blocks until something happens when both can wake it; otherwise looks again in slices.
+  const bool blocking = pidfd_ >= 0 && (!watchStop || stopFd >= 0);
+  for (;;) {
+    if (watchStop && gStopRequested) return Wake::Stop;
+    if (exited()) return Wake::Exited;
+    int left = limitMs == kNoLimit ? kNoLimit : remainingMs(end);
+    if (left == 0) return Wake::TimedOut;
+    if (!blocking) left = left == kNoLimit ? kExitPollMs : std::min(left, kExitPollMs);
+    pollfd fds[2] = {{stopFd, POLLIN, 0}, {pidfd_, POLLIN, 0}};  // -1 entries are skipped
+    ::poll(fds, 2, left);
+  }
+}
+
+void ConverterProcess::reap() {
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+}
 
 }  // namespace
 
@@ -27,28 +172,44 @@ const char* programFileName() {
   return "ZambrioQUORVEL";
 }
 
-void runConverter() {
-  std::string shell = "sh";
-  std::string option = "-c";
-  std::string command = kConverterCommand;
-  char* argv[] = {shell.data(), option.data(), command.data(), nullptr};
-  pid_t child = 0;
-  if (posix_spawn(&child, kShellPath, nullptr, nullptr, argv, environ) != 0) return;
-  // The exit status does not count: whether both temporary files open afterwards does.
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+void requestConverterStop() {
+  gStopRequested.store(true);
+  const int fd = gStopWake.load();
+  if (fd < 0) return;
+  const int savedErrno = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+  errno = savedErrno;
 }
 
 namespace detail {
+
+const char* const kDefaultConverter = "./hex55";
+
+bool runConverterProcess(const char* converter, const char* directory) {
+  stopWakeReadEnd();  // before the flag is looked at, so that no stop can slip between
+  if (gStopRequested) return false;
+  ConverterProcess process;
+  if (!process.start(converter, directory)) return false;
+  if (process.wait(true, kNoLimit) == Wake::Exited) {
+    process.reap();
+    return !gStopRequested;
+  }
+  trace(1, "Conversion interrupted: the converter is ended\n");
+  process.signalGroup(SIGTERM);
+  process.wait(false, static_cast<int>(timing().converterStopGraceMs));
+  process.signalGroup(SIGKILL);  // whatever of its group is still there
+  process.reap();
+  return false;
+}
 
 bool entryExists(const char* name) {
   struct stat info;
   return ::stat(name, &info) == 0;
 }
 
-void deleteFile(const char* name) {
-  ::unlink(name);
+bool deleteFile(const char* name) {
+  return std::remove(name) == 0 || errno == ENOENT;
 }
 
 }  // namespace detail

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -12,7 +13,51 @@ namespace {
 
 constexpr const char* kComspecVariable = "COMSPEC";
 constexpr const char* kDefaultCommandProcessor = "cmd.exe";
-constexpr const char* kConverterCommand = "hex55 -a quorvel.out -o LSB.tmp -o MSB.tmp";
+constexpr UINT kStoppedExitCode = 1;
+
+std::atomic<bool> gStopRequested{false};
+std::atomic<HANDLE> gStopEvent{nullptr};  // manual-reset, set by a stop request
+
+// Made once and kept: the console control thread may set it at any time.
+HANDLE stopEvent() {
+  static const HANDLE event = [] {
+    HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    gStopEvent.store(created);
+    return created;
+  }();
+  return event;
+}
+
+// Closes a kernel handle when it goes out of scope.
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE handle = nullptr) : handle_(handle) {}
+  ~OwnedHandle() {
+    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// A job whose processes all end when its last handle closes: the command processor, the
+// converter and whatever they start never outlive us.
+HANDLE createKillOnCloseJob() {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (job == nullptr) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  return job;
+}
+
+std::string commandLineFor(const char* commandProcessor, const char* converter) {
+  return std::string("\"") + commandProcessor + "\" /c " + converter + " -a " + kImageFileName +
+         " -o " + kLsbFileName + " -o " + kMsbFileName;
+}
 
 }  // namespace
 
@@ -23,27 +68,50 @@ const char* programFileName() {
   return "ZambrioQUORVEL.exe";
 }
 
-void runConverter() {
-  const char* comspec = std::getenv(kComspecVariable);
-  const bool named = comspec != nullptr && *comspec != '\0';
-  // Without COMSPEC the command processor is searched for by name, as system() does.
-  std::string commandLine = std::string("\"") + (named ? comspec : kDefaultCommandProcessor) +
-                            "\" /c " + kConverterCommand;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  // No console window flashes up over the dialogs while the converter runs.
-  if (!CreateProcessA(named ? comspec : nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
-    return;
-  }
-  // The exit status does not count: whether both temporary files open afterwards does.
-  WaitForSingleObject(process.hProcess, INFINITE);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+void requestConverterStop() {
+  gStopRequested.store(true);
+  if (HANDLE event = gStopEvent.load()) SetEvent(event);
 }
 
 namespace detail {
+
+const char* const kDefaultConverter = "hex55";
+
+// Through the command processor named by COMSPEC, as the converter has always been run.
+bool runConverterProcess(const char* converter, const char* directory) {
+  const HANDLE stop = stopEvent();
+  if (gStopRequested) return false;
+  const char* comspec = std::getenv(kComspecVariable);
+  const bool named = comspec != nullptr && *comspec != '\0';
+  // Without COMSPEC the command processor is searched for by name, as system() does.
+  std::string commandLine = commandLineFor(named ? comspec : kDefaultCommandProcessor, converter);
+  OwnedHandle job(createKillOnCloseJob());
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  // Suspended until it is in the job; no console window flashes up over the dialogs.
+  if (!CreateProcessA(named ? comspec : nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
+                      *directory != '\0' ? directory : nullptr, &startup, &process)) {
+    return false;
+  }
+  OwnedHandle processHandle(process.hProcess);
+  OwnedHandle thread(process.hThread);
+  const bool inJob = job.get() != nullptr && AssignProcessToJobObject(job.get(), process.hProcess);
+  ResumeThread(process.hThread);
+  const HANDLE waits[] = {process.hProcess, stop};
+  const DWORD count = stop != nullptr ? 2 : 1;
+  if (WaitForMultipleObjects(count, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+    return !gStopRequested;
+  }
+  if (inJob) {
+    TerminateJobObject(job.get(), kStoppedExitCode);
+  } else {
+    TerminateProcess(process.hProcess, kStoppedExitCode);
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  return false;
+}
 
 bool entryExists(const char* name) {
   WIN32_FIND_DATAA found;
@@ -53,8 +121,11 @@ bool entryExists(const char* name) {
   return true;
 }
 
-void deleteFile(const char* name) {
-  DeleteFileA(name);
+bool deleteFile(const char* name) {
+  if (DeleteFileA(name)) return true;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+  return RemoveDirectoryA(name) != FALSE;
 }
 
 }  // namespace detail

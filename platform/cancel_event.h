@@ -5,8 +5,9 @@
 namespace quorvel {
 
 // A manual-reset event used only to cancel a running download: once signalled it stays
-// signalled for the rest of its life, and polling it never blocks. Windows uses a kernel
-// event; elsewhere an atomic flag with the same semantics.
+// signalled for the rest of its life. Polling it never blocks; waitFor() blocks until it is
+// signalled or the time is up, and returns at once when it is signalled meanwhile. Windows
+// uses a kernel event; elsewhere an atomic flag with a pipe that wakes the waits.
 class CancelEvent {
  public:
   CancelEvent();
@@ -20,9 +21,13 @@ class CancelEvent {
   void signal();
   // Zero-time-out poll.
   bool isSignalled() const;
+  // Waits up to `ms` milliseconds; true as soon as the event is signalled. Never spins.
+  bool waitFor(std::uint32_t ms) const;
 
  private:
-  [[maybe_unused]] std::intptr_t handle_ = 0;  // HANDLE on Windows, unused elsewhere
+  [[maybe_unused]] std::intptr_t handle_ = 0;  // HANDLE on Windows
+  [[maybe_unused]] int wakeRead_ = -1;         // POSIX: the pipe written when signalled
+  [[maybe_unused]] int wakeWrite_ = -1;
   volatile std::uint8_t flag_ = 0;
 };
 

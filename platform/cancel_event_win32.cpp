@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/cancel_event.h"
+#include "platform/timing.h"
 
 namespace quorvel {
 
@@ -22,6 +23,15 @@ void CancelEvent::signal() {
 bool CancelEvent::isSignalled() const {
   if (handle_ == 0) return false;
   return WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_OBJECT_0;
+}
+
+// An event that could not be created never reports a cancel: the wait is a plain pause.
+bool CancelEvent::waitFor(std::uint32_t ms) const {
+  if (handle_ == 0) {
+    sleepMs(ms);
+    return false;
+  }
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), ms) == WAIT_OBJECT_0;
 }
 
 }  // namespace quorvel

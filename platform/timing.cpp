@@ -1,7 +1,6 @@
 #include "platform/timing.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 namespace quorvel {
@@ -34,21 +33,12 @@ ScopedTimingScale::ScopedTimingScale(uint32_t divisor) : saved_(table()) {
   t.retryPauseMs = scaled(t.retryPauseMs, divisor);
   t.splashMs = scaled(t.splashMs, divisor);
   t.linkAnimationMs = scaled(t.linkAnimationMs, divisor);
+  t.converterStopGraceMs = scaled(t.converterStopGraceMs, divisor);
   // The write budget per byte is a safety limit, not a pause: it stays as it is.
 }
 
 ScopedTimingScale::~ScopedTimingScale() {
   table() = saved_;
-}
-
-std::uint32_t timeDivisorFromEnvironment() {
-  constexpr unsigned long kMaxTimeDivisor = 1000000;
-  const char* text = std::getenv("QUORVEL_TIME_DIVISOR");
-  if (text == nullptr || *text == '\0') return 1;
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text, &end, 10);
-  if (*end != '\0' || value == 0 || value > kMaxTimeDivisor) return 1;
-  return static_cast<std::uint32_t>(value);
 }
 
 void sleepMs(uint32_t ms) {

@@ -16,6 +16,7 @@ struct TimingTable {
   uint32_t writeTimeoutPerByteMs = 30;  // serial write budget per byte
   uint32_t splashMs = 1500;             // splash box lifetime
   uint32_t linkAnimationMs = 500;       // transfer picture animation step
+  uint32_t converterStopGraceMs = 300;  // a stopped converter's time to end before SIGKILL
 };
 
 // Fixed counts and sizes that are not times.
@@ -38,10 +39,6 @@ class ScopedTimingScale {
  private:
   TimingTable saved_;
 };
-
-// Test hook, not for users: the front ends scale the table by the whole number in the
-// environment variable QUORVEL_TIME_DIVISOR; 1 (real timing) when it is unset or invalid.
-std::uint32_t timeDivisorFromEnvironment();
 
 // Blocks the calling thread for `ms` milliseconds (never spins).
 void sleepMs(uint32_t ms);

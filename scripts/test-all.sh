@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test of the project: format check, the native suite (default preset), the
 # sanitizer suites (ASan+UBSan; TSan on the threaded tests), the Windows build with its
-# tests under Wine (console, serial over mapped COM ports, dialogs under Xvfb) and a short
-# fuzzing run. Installs missing packages first. Exit status 0 only when everything passed.
+# tests under Wine (console, serial over mapped COM ports, dialogs under Xvfb), the release
+# packages and a short fuzzing run. Installs missing packages first. Exit status 0 only
+# when everything passed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -73,6 +74,7 @@ windows() {
 wine_serial() { scripts/wine-serial-tests.sh build/windows; }
 wine_gui() { scripts/wine-gui-tests.sh build/windows build/default; }
 fuzz() { fuzz/run.sh "${QUORVEL_FUZZ_SECONDS:-20}"; }
+packages() { tests/packaging/package_test.sh build/windows build/default; }
 
 stage format format_check
 stage native native
@@ -81,6 +83,7 @@ stage tsan tsan
 stage windows windows
 [ -x scripts/wine-serial-tests.sh ] && stage wine-serial wine_serial
 [ -x scripts/wine-gui-tests.sh ] && stage wine-gui wine_gui
+[ -x tests/packaging/package_test.sh ] && stage package packages
 [ -x fuzz/run.sh ] && stage fuzz fuzz
 
 echo

@@ -29,6 +29,20 @@ wine_map_com() {
   ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
 }
 
+# wine_register_com N TARGET: COMn reaches TARGET and is a present port, as the system's
+# port lists (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM) show it. Wine's mount manager reads the
+# ports of HKLM\Software\Wine\Ports when its services start: stop the server afterwards.
+wine_register_com() {
+  wine reg add 'HKLM\Software\Wine\Ports' /v "COM$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1
+  wine_map_com "$1" "$2"
+}
+
+# wine_unregister_com N: undoes wine_register_com.
+wine_unregister_com() {
+  wine reg delete 'HKLM\Software\Wine\Ports' /v "COM$1" /f >/dev/null 2>&1
+  rm -f "$WINEPREFIX/dosdevices/com$1"
+}
+
 # Starts this prefix's wine server and its service processes with their output discarded.
 # Started by a test instead, the server would dump its object list into that test's output
 # when stopped, and the services would hold the test runner's output pipe open.

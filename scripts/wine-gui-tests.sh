@@ -2,8 +2,9 @@
 # Runs the Windows program's dialog tests under Wine and Xvfb:
 #   scripts/wine-gui-tests.sh [windows-build-dir] [native-build-dir]
 # (defaults build/windows and build/default). The Windows build provides ZambrioQUORVEL.exe,
-# hex55.exe and the test programs; the native build provides the simulated instrument
-# (tools/quorvel-sim), which is mapped to COM3, and make-sample-image.
+# its test build with scaled timing, hex55.exe and the test programs; the native build
+# provides the simulated instrument (tools/quorvel-sim), which is mapped to COM3 or COM10,
+# and make-sample-image.
 # QUORVEL_SIM_ARGS passes further options to the simulator (-v logs the line to
 # <windows-build-dir>/gui-tests/sim-N.err).
 # Screenshots are written as PNG to <windows-build-dir>/gui-tests/screenshots; with
@@ -16,7 +17,6 @@ win_build="$(cd "${1:-$repo/build/windows}" && pwd)" || exit 2
 native_build="$(cd "${2:-$repo/build/default}" && pwd)" || exit 2
 work="$win_build/gui-tests"
 screen="-screen 0 1024x768x24"
-sim_port=COM3
 unmapped_port=com42  # the driver's "port that cannot be opened"
 sim_timeout_s=180
 sim_go_wait_s=10
@@ -29,6 +29,7 @@ find_one() {  # find_one DIR NAME: the first file NAME below DIR
 }
 
 app="$(find_one "$win_build" ZambrioQUORVEL.exe)"
+app_fast="$(find_one "$win_build" ZambrioQUORVEL-fast.exe)"
 hex55="$(find_one "$win_build" hex55.exe)"
 driver="$(find_one "$win_build" zambrio_gui_driver.exe)"
 dialog_test="$(find_one "$win_build" win32_dialog_test.exe)"
@@ -57,7 +58,8 @@ done
 [ -e "$fonts_dir/marlett.ttf" ] ||
   echo "wine-gui-tests: WARNING: Wine's fonts are missing (install fonts-wine)" >&2
 
-export QUORVEL_APP="$app" QUORVEL_HEX55="$hex55" QUORVEL_IMAGE="$work/quorvel.out"
+export QUORVEL_APP="$app" QUORVEL_APP_FAST="$app_fast" QUORVEL_HEX55="$hex55"
+export QUORVEL_IMAGE="$work/quorvel.out"
 export QUORVEL_IMAGE_COMPAT=1.3 QUORVEL_FAKE_HEX55="$fake_hex55"
 export QUORVEL_SCREENSHOT_DIR="$work/screenshots"
 
@@ -88,8 +90,11 @@ run_stage() {
 
 sim_pid=
 sim_runs=0
-start_sim() {  # start_sim ARGS...: the instrument on a pty linked as COM3
-  local link="$work/com3-link"
+sim_com=
+start_sim() {  # start_sim N ARGS...: the instrument on a pty linked as COMn
+  local link="$work/com$1-link"
+  sim_com=$1
+  shift
   sim_runs=$((sim_runs + 1))
   # shellcheck disable=SC2086
   "$sim" --link "$link" --timeout "$sim_timeout_s" ${QUORVEL_SIM_ARGS:-} "$@" \
@@ -100,7 +105,8 @@ start_sim() {  # start_sim ARGS...: the instrument on a pty linked as COM3
     sleep 0.1
   done
   [ -e "$link" ] || { echo "wine-gui-tests: the simulator did not start" >&2; return 1; }
-  wine_map_com 3 "$link"
+  wine_map_com "$sim_com" "$link"
+  export QUORVEL_SIM_PORT="COM$sim_com"
 }
 stop_sim() {
   if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
@@ -108,55 +114,76 @@ stop_sim() {
     wait "$sim_pid" 2>/dev/null
   fi
   sim_pid=
+  [ -n "$sim_com" ] && rm -f "$WINEPREFIX/dosdevices/com$sim_com"
+  sim_com=
+  unset QUORVEL_SIM_PORT
 }
 trap stop_sim EXIT
+
+check_failed() {  # check_failed NAME MESSAGE: a check after a stage did not hold
+  echo "wine-gui-tests: $2" >&2
+  status=1
+  failed_stages+=("$1")
+}
+
+# The simulator ends with 0 once it has taken the closing order "GO".
+expect_go_taken() {
+  for _ in $(seq $((sim_go_wait_s * 10))); do
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$sim_pid" 2>/dev/null; then
+    check_failed simulator-took-GO 'the simulator did not take the closing order "GO"'
+    return
+  fi
+  wait "$sim_pid"
+  local sim_rc=$?
+  sim_pid=
+  [ $sim_rc -eq 0 ] || check_failed simulator-took-GO "the simulator ended with $sim_rc (0: \"GO\" taken)"
+}
+
+# over_simulator NAME FILTER CHECK SIM-ARGS...: one driver stage against a fresh simulator
+# on COM3, then CHECK (a function, or "true") while the simulator is still there.
+over_simulator() {
+  local name=$1 filter=$2 check=$3
+  shift 3
+  if ! start_sim 3 "$@"; then
+    check_failed simulator-start "no simulator for: $name"
+    return
+  fi
+  run_stage "$name" wine "$driver" --gtest_filter="$filter" && "$check"
+  stop_sim
+}
+
+no_frame_received() {  # the verbose log of the last simulator shows no sector frame
+  if grep -q "frame end" "$work/sim-$sim_runs.err"; then
+    check_failed no-frame-after-cancel "a sector frame reached the simulator after the cancel"
+  fi
+}
 
 run_stage "dialogs in process" wine "$dialog_test"
 
 run_stage "start-up and failed downloads" \
   wine "$driver" --gtest_filter='StartUp.*:Confirmation/*:Upgrade.*'
 
-export QUORVEL_SIM_PORT=$sim_port
-# A download that succeeds after one unanswered frame, with the About box opened on the way.
-if start_sim --silent-sector 2; then
-  if run_stage "download over the simulator" \
-    wine "$driver" --gtest_filter='OverSimulator.TypedPort*'; then
-    # The simulator ends with 0 once it has taken the closing order "GO".
-    for _ in $(seq $((sim_go_wait_s * 10))); do
-      kill -0 "$sim_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if kill -0 "$sim_pid" 2>/dev/null; then
-      echo "wine-gui-tests: the simulator did not take the closing order \"GO\"" >&2
-      status=1
-      failed_stages+=("simulator-took-GO")
-    else
-      wait "$sim_pid"
-      sim_rc=$?
-      sim_pid=
-      if [ $sim_rc -ne 0 ]; then
-        echo "wine-gui-tests: the simulator ended with $sim_rc (0: \"GO\" taken)" >&2
-        status=1
-        failed_stages+=("simulator-took-GO")
-      fi
-    fi
-  fi
+# A download that succeeds after one unanswered frame, with the About box opened on the way,
+# on a port whose name has five characters.
+if start_sim 10 --silent-sector 2; then
+  run_stage "download over the simulator" wine "$driver" --gtest_filter='OverSimulator.TypedPort*' &&
+    expect_go_taken
   stop_sim
 else
-  status=1
-  failed_stages+=("simulator-start")
+  check_failed simulator-start "no simulator for the download"
 fi
 
-# Cancel while the instrument keeps silent about the second sector.
-if start_sim --silent-sector 2:3; then
-  run_stage "cancel over the simulator" wine "$driver" --gtest_filter='OverSimulator.Cancel*'
-  stop_sim
-else
-  status=1
-  failed_stages+=("simulator-start")
-fi
-unset QUORVEL_SIM_PORT
-rm -f "$WINEPREFIX/dosdevices/com3"
+# Cancels while the instrument keeps silent about the second sector, each way as the first.
+for how in Button Esc CloseBox; do
+  over_simulator "first cancel by $how" "OverSimulator/FirstCancel.*/$how" true --silent-sector 2:3
+done
+over_simulator "cancel in the loader entry" 'OverSimulator.CancelDuringTheLoaderEntry*' \
+  no_frame_received -v
+over_simulator "cancel after the last sector" 'OverSimulator.CancelAfterTheLastSector*' \
+  expect_go_taken
 
 for bmp in "$work"/screenshots/*.bmp; do
   [ -e "$bmp" ] || continue

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows serial-port tests under Wine, with COM5 and COM6 joined like a null-modem
-# cable by a socat pair of pseudo-terminals. Builds nothing: give it a `windows` build.
+# cable by a socat pair of pseudo-terminals and registered as present ports (the port listing
+# finds them). Builds nothing: give it a `windows` build.
 #   scripts/wine-serial-tests.sh [WINDOWS_BUILD_DIR]      (default build/windows)
 # Exits with 0 when every test program passed.
 set -u
@@ -29,7 +30,9 @@ cleanup() {
     wait "$socat_pid" 2>/dev/null
   fi
   wine_stop
-  rm -f "$WINEPREFIX/dosdevices/com$com_a" "$WINEPREFIX/dosdevices/com$com_b"
+  wine_unregister_com "$com_a"
+  wine_unregister_com "$com_b"
+  wine_stop
   rm -rf "$link_dir"
 }
 trap cleanup EXIT
@@ -49,14 +52,15 @@ fi
 # Held open here so that socat does not see a hang-up, and end, whenever a test closes a port.
 exec 7<>"$link_dir/a" 8<>"$link_dir/b"
 
-wine_map_com "$com_a" "$link_dir/a"
-wine_map_com "$com_b" "$link_dir/b"
+wine_register_com "$com_a" "$link_dir/a"
+wine_register_com "$com_b" "$link_dir/b"
+wine_stop  # the next start reads the registered ports
 
 # Started here so that its object dump, written when it is stopped, stays out of the log.
 wineserver -p >/dev/null 2>&1
 
 status=0
-for test_exe in port_name_test.exe serial_port_win32_test.exe; do
+for test_exe in port_name_test.exe serial_port_win32_test.exe port_discovery_win32_test.exe; do
   echo "=== $test_exe"
   QUORVEL_TEST_COM_A="COM$com_a" QUORVEL_TEST_COM_B="COM$com_b" wine "$tests_dir/$test_exe"
   rc=$?

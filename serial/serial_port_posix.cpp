@@ -119,21 +119,36 @@ class PendingDevice {
   int fd_;
 };
 
-// A line for the user after the open error: what the system's error means for a serial
-// device. Null when there is nothing useful to add.
-const char* openHintFormat(int error) {
+OpenFailure failureFor(int error) {
   switch (error) {
     case EACCES:
     case EPERM:
-      return "Permission denied on %s: is the user in the dialout group?\n";
+      return OpenFailure::NoPermission;
     case EBUSY:
     case EWOULDBLOCK:
-      return "%s is in use by another program\n";
+      return OpenFailure::Busy;
     case ENOENT:
     case ENODEV:
     case ENXIO:
-      return "%s does not exist\n";
+      return OpenFailure::Missing;
     case ENOTTY:
+      return OpenFailure::NotSerial;
+    default:
+      return OpenFailure::Other;
+  }
+}
+
+// A line for the user after the open error: what the failure means for a serial device.
+// Null when there is nothing useful to add.
+const char* openHintFormat(OpenFailure failure) {
+  switch (failure) {
+    case OpenFailure::NoPermission:
+      return "Permission denied on %s: is the user in the dialout group?\n";
+    case OpenFailure::Busy:
+      return "%s is in use by another program\n";
+    case OpenFailure::Missing:
+      return "%s does not exist\n";
+    case OpenFailure::NotSerial:
       return "%s is not a serial device\n";
     default:
       return nullptr;
@@ -144,30 +159,33 @@ void traceOpenError(int step) {
   trace(1, kOpenErrorFormat, step);
 }
 
-void traceDeviceOpenError(int error, const std::string& path) {
+// Traces the failure and returns its category.
+OpenFailure traceDeviceOpenError(int error, const std::string& path) {
   traceOpenError(kStepOpenDevice);
-  const char* hint = openHintFormat(error);
+  OpenFailure failure = failureFor(error);
+  const char* hint = openHintFormat(failure);
   if (hint != nullptr && !path.empty()) trace(1, hint, path.c_str());
+  return failure;
 }
 
-// Opens the device for our use alone; -1 (traced) when it cannot be had. O_NONBLOCK keeps a
-// device with modem control from blocking the open; the descriptor stays non-blocking and
-// every wait goes through poll.
-int openExclusive(const std::string& path) {
+// Opens the device for our use alone; -1 (traced, `failure` set) when it cannot be had.
+// O_NONBLOCK keeps a device with modem control from blocking the open; the descriptor stays
+// non-blocking and every wait goes through poll.
+int openExclusive(const std::string& path, OpenFailure& failure) {
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    traceDeviceOpenError(errno, path);
+    failure = traceDeviceOpenError(errno, path);
     return -1;
   }
   PendingDevice device(fd);
   // A typed name must never make us write into a plain file.
   if (!::isatty(fd)) {
-    traceDeviceOpenError(ENOTTY, path);
+    failure = traceDeviceOpenError(ENOTTY, path);
     return -1;
   }
   // flock holds also against root, whom TIOCEXCL does not stop.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
-    traceDeviceOpenError(errno, path);
+    failure = traceDeviceOpenError(errno, path);
     return -1;
   }
   return device.release();
@@ -268,13 +286,15 @@ bool SerialPort::open(const char* name, std::uint32_t baud) {
   if (isOpen_ != 0) return false;
   if (name == nullptr) name = "";
   std::string path = posixDevicePath(name);
-  int fd = openExclusive(path);
+  int fd = openExclusive(path, openFailure_);
   if (fd < 0) return false;
   PendingDevice device(fd);
   if (int failedStep = prepareLine(fd, baud); failedStep != 0) {
     traceOpenError(failedStep);
+    openFailure_ = OpenFailure::Other;
     return false;
   }
+  openFailure_ = OpenFailure::None;
   handle_ = device.release();
   isOpen_ = 1;
   trace(0, "\nSerial port %s opened at %dbds\n", name, static_cast<int>(baud));
@@ -331,6 +351,10 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
     trace(0, "RS232 READ TIMEOUT\n");
   }
   return received;
+}
+
+void SerialPort::discardInput() {
+  if (isOpen_ != 0) ::tcflush(static_cast<int>(handle_), TCIFLUSH);
 }
 
 std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count) {

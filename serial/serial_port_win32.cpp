@@ -43,6 +43,26 @@ void applyLineSettings(DCB& dcb, DWORD baud) {
   dcb.EvtChar = 0;
 }
 
+OpenFailure failureFor(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return OpenFailure::Missing;
+    // Windows refuses a second open of a COM port with "access denied".
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return OpenFailure::Busy;
+    default:
+      return OpenFailure::Other;
+  }
+}
+
+// A device that takes no queue sizes or line state is no serial port (a file, a printer).
+OpenFailure failureForStep(int step) {
+  return step == kStepQueueSizes || step == kStepGetState ? OpenFailure::NotSerial
+                                                          : OpenFailure::Other;
+}
+
 // The steps after the port is ours; returns the number of the failing step, 0 when done.
 int prepareLine(HANDLE port, DWORD baud) {
   if (!SetupComm(port, kSerialQueueBytes, kSerialQueueBytes)) return kStepQueueSizes;
@@ -102,15 +122,18 @@ bool SerialPort::open(const char* name, std::uint32_t baud) {
                             0, nullptr);
   handle_ = reinterpret_cast<std::intptr_t>(port);
   if (port == INVALID_HANDLE_VALUE) {
+    openFailure_ = failureFor(GetLastError());
     trace(1, "Open RS232 Error (line %d) !!!!\n", kStepOpenDevice);
     return false;
   }
   if (int failedStep = prepareLine(port, baud); failedStep != 0) {
+    openFailure_ = failureForStep(failedStep);
     trace(1, "Open RS232 Error (line %d) !!!!\n", failedStep);
     CloseHandle(port);
     handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
     return false;
   }
+  openFailure_ = OpenFailure::None;
   isOpen_ = 1;
   trace(0, "\nSerial port %s opened at %dbds\n", name, static_cast<int>(baud));
   return true;
@@ -148,6 +171,10 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
     trace(0, "RS232 READ TIMEOUT\n");
   }
   return received;
+}
+
+void SerialPort::discardInput() {
+  if (isOpen_ != 0) PurgeComm(asHandle(handle_), PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
 std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count) {

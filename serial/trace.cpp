@@ -1,10 +1,17 @@
 #include "serial/trace.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "serial/trace_common.h"
 
 namespace quorvel {
+namespace {
+
+// Null: standard output. One pointer per thread, so an unused redirection costs one load.
+thread_local TraceSink* threadSink = nullptr;
+
+}  // namespace
 
 namespace detail {
 
@@ -26,8 +33,18 @@ int trace(std::uint8_t enable, const char* format, ...) {
   va_start(args, format);
   int length = detail::formatTrace(buffer, format, args);
   va_end(args);
-  detail::writeTrace(buffer, static_cast<std::size_t>(length));
+  if (threadSink != nullptr) {
+    threadSink->write(std::string_view(buffer, static_cast<std::size_t>(length)));
+  } else {
+    detail::writeTrace(buffer, static_cast<std::size_t>(length));
+  }
   return length;
+}
+
+ScopedTraceSink::ScopedTraceSink(TraceSink& sink) : previous_(std::exchange(threadSink, &sink)) {}
+
+ScopedTraceSink::~ScopedTraceSink() {
+  threadSink = previous_;
 }
 
 }  // namespace quorvel

@@ -3,13 +3,14 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <system_error>
 #include <thread>
 
 #include "app/cli/console.h"
+#include "app/cli/port_commands.h"
 #include "app/cli/progress_display.h"
-#include "platform/timing.h"
 
 namespace quorvel::cli {
 
@@ -24,6 +25,7 @@ constexpr const char* kEraseWarningLine2 = "PC before downloading the new firmwa
 constexpr const char* kConfirmQuestion = "DO YOU REALLY WANT TO CONTINUE ?";
 constexpr const char* kPowerCycleRequest = "Turn OFF and then turn ON your Quorvel.";
 constexpr const char* kSuccessMessage = "Download successful.";
+constexpr const char* kNothingSent = "nothing was sent to the instrument.";
 
 void say(const std::string& text) {
   std::fputs(text.c_str(), stderr);
@@ -45,6 +47,28 @@ bool isKnownResult(std::int32_t result) {
 
 int interruptedStatus() {
   return kExitSignalBase + interruptSignal();
+}
+
+// An interrupt before the download: says so, and gives its exit status.
+int interruptedExit() {
+  say(std::string("Upgrade interrupted (") + interruptName(interruptSignal()) +
+      ") before anything was sent to the instrument.\n");
+  return interruptedStatus();
+}
+
+// A prompt that was not answered with a go-ahead: says why nothing happens; the exit status.
+int refusedExit(LineStatus answer) {
+  switch (answer) {
+    case LineStatus::Interrupted:
+      return interruptedExit();
+    case LineStatus::EndOfInput:
+      say(std::string("No answer (end of input): ") + kNothingSent + "\n");
+      return kExitDeclined;
+    case LineStatus::Line:
+      break;
+  }
+  say(std::string("Upgrade declined: ") + kNothingSent + "\n");
+  return kExitDeclined;
 }
 
 // Shows the progress until the worker has posted its end; the main thread sleeps in between.
@@ -76,12 +100,31 @@ bool isYesAnswer(const std::string& answer) {
   return word == "y" || word == "yes";
 }
 
+TerminalFrontEnd::TerminalFrontEnd(const CliOptions& options)
+    : options_(options), port_(options.ports.empty() ? std::string() : options.ports.front()) {}
+
+// A converter that hangs is ended by the interrupt (requestConverterStop); nothing of the
+// start-up follows it.
+int TerminalFrontEnd::afterConversion() {
+  return interruptSignal() != 0 ? interruptedExit() : 0;
+}
+
 void TerminalFrontEnd::showSplash() {
   say(std::string("Quorvel Zambrio firmware upgrade, ") + versionText());
 }
 
-void TerminalFrontEnd::showMissingFile(const std::string& message) {
-  say(message + "\n");
+// The files are looked for in the working directory, wherever the program itself lies.
+void TerminalFrontEnd::showMissingFile(const RequiredFileCheck& check) {
+  say("Required file " + check.missingFile +
+      " not found !\nPlease copy it in the current directory, where " + kProgramName +
+      " looks for it\n");
+}
+
+int TerminalFrontEnd::checkPort() {
+  PortChoice choice = checkUpgradePort(port_);
+  if (interruptSignal() != 0) return interruptedExit();
+  if (choice.status == 0) port_ = choice.port;
+  return choice.status;
 }
 
 bool TerminalFrontEnd::confirmUpgrade(unsigned major, unsigned minor) {
@@ -93,14 +136,17 @@ bool TerminalFrontEnd::confirmUpgrade(unsigned major, unsigned minor) {
   }
   say(std::string(kConfirmQuestion) + " [y/N] ");
   std::string answer;
-  return readAnswer(answer) == LineStatus::Line && isYesAnswer(answer);
+  const LineStatus status = readAnswer(answer);
+  if (status == LineStatus::Line && isYesAnswer(answer)) return true;
+  declinedStatus_ = refusedExit(status);
+  return false;
 }
 
 int TerminalFrontEnd::runUpgrade(Downloader& downloader) {
-  downloader.setPortName(options_.port.c_str());
-  if (options_.port != downloader.portName()) {
+  downloader.setPortName(port_.c_str());
+  if (port_ != downloader.portName()) {
     // Opening a cut name could reach another device than the one the user named.
-    say(std::string("ERROR : The port name ") + options_.port + " is too long (at most " +
+    say(std::string("ERROR : The port name ") + port_ + " is too long (at most " +
         std::to_string(std::string(downloader.portName()).size()) +
         " characters).\nA shorter name for the same device serves, such as a symbolic link "
         "in this directory.\n");
@@ -108,7 +154,7 @@ int TerminalFrontEnd::runUpgrade(Downloader& downloader) {
   }
   int status = 0;
   if (!awaitPowerCycle(status)) return status;
-  if (interruptSignal() != 0) return interruptedStatus();
+  if (interruptSignal() != 0) return interruptedExit();
   return download(downloader);
 }
 
@@ -116,17 +162,10 @@ bool TerminalFrontEnd::awaitPowerCycle(int& status) {
   if (options_.assumeYes) return true;
   say(std::string(kPowerCycleRequest) + "\nWhen done press Enter ");
   std::string ignored;
-  switch (readAnswer(ignored)) {
-    case LineStatus::Line:
-      return true;
-    case LineStatus::EndOfInput:
-      // Nobody is there to power-cycle the instrument: do not start.
-      status = kExitDeclined;
-      return false;
-    case LineStatus::Interrupted:
-      status = interruptedStatus();
-      return false;
-  }
+  const LineStatus answer = readAnswer(ignored);
+  if (answer == LineStatus::Line) return true;
+  // Nobody is there to power-cycle the instrument: do not start.
+  status = refusedExit(answer);
   return false;
 }
 
@@ -167,14 +206,28 @@ int runCli(const std::vector<std::string>& args) {
       say(std::string(kProgramName) + ": " + options.error + "\n" + usageText());
       return kExitUsage;
     case CliOptions::Action::Run:
+    case CliOptions::Action::ListPorts:
+    case CliOptions::Action::Find:
       break;
   }
-  ScopedTimingScale scale(timeDivisorFromEnvironment());
+  if (options.action == CliOptions::Action::ListPorts) return listPortsCommand();
+  if (options.action == CliOptions::Action::Find) return findCommand(options.ports);
   InterruptGuard interrupts;
   TerminalFrontEnd frontEnd(options);
-  int status = runStartup(frontEnd);
-  if (status == kExitDeclined && interruptSignal() != 0) status = interruptedStatus();
-  return status;
+  const int status = runStartup(frontEnd);
+  return status == kExitDeclined ? frontEnd.declinedStatus() : status;
+}
+
+int cliMain(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    return runCli(args);
+  } catch (const std::exception& error) {
+    // Unwinding has run the downloader's destructor: the temporary files are gone.
+    say(std::string(kProgramName) + ": internal error (" + error.what() +
+        "); the upgrade was stopped.\n");
+    return kExitInternal;
+  }
 }
 
 }  // namespace quorvel::cli

@@ -10,11 +10,34 @@ CliOptions usageError(std::string message) {
   return options;
 }
 
+CliOptions listPortsOptions(CliOptions options) {
+  if (!options.ports.empty()) return usageError("--list-ports takes no --port");
+  options.action = CliOptions::Action::ListPorts;
+  return options;
+}
+
+CliOptions findOptions(CliOptions options) {
+  for (const std::string& port : options.ports) {
+    if (port == kAutoPort) return usageError("--find without --port probes every port");
+  }
+  options.action = CliOptions::Action::Find;
+  return options;
+}
+
+CliOptions upgradeOptions(CliOptions options) {
+  if (options.ports.empty()) return usageError("option --port NAME is required");
+  if (options.ports.size() > 1) {
+    return usageError("an upgrade takes one --port (several can be probed with --find)");
+  }
+  return options;
+}
+
 }  // namespace
 
 CliOptions parseOptions(const std::vector<std::string>& args) {
   CliOptions options;
-  bool portGiven = false;
+  bool listPorts = false;
+  bool find = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
@@ -27,27 +50,39 @@ CliOptions parseOptions(const std::vector<std::string>& args) {
     }
     if (arg == "--yes" || arg == "-y") {
       options.assumeYes = true;
+    } else if (arg == "--list-ports") {
+      listPorts = true;
+    } else if (arg == "--find") {
+      find = true;
     } else if (arg == "--port") {
       if (i + 1 >= args.size()) return usageError("option --port needs a NAME");
-      options.port = args[++i];
-      portGiven = true;
+      options.ports.push_back(args[++i]);
     } else if (arg.rfind("--port=", 0) == 0) {
-      options.port = arg.substr(7);
-      portGiven = true;
+      options.ports.push_back(arg.substr(7));
     } else if (!arg.empty() && arg[0] == '-') {
       return usageError("unknown option " + arg);
     } else {
       return usageError("unexpected argument " + arg);
     }
   }
-  if (!portGiven) return usageError("option --port NAME is required");
-  if (options.port.empty()) return usageError("the port name is empty");
-  return options;
+  for (const std::string& port : options.ports) {
+    if (port.empty()) return usageError("the port name is empty");
+  }
+  if (listPorts && find) return usageError("choose either --list-ports or --find");
+  if (listPorts) return listPortsOptions(std::move(options));
+  if (find) return findOptions(std::move(options));
+  return upgradeOptions(std::move(options));
 }
 
 std::string usageText() {
   return std::string("Usage: ") + kProgramName +
-         " --port NAME [--yes]\n"
+         " --port NAME|auto [--yes]\n"
+         "       " +
+         kProgramName +
+         " --list-ports\n"
+         "       " +
+         kProgramName +
+         " --find [--port NAME]...\n"
          "       " +
          kProgramName +
          " --help | --version\n"
@@ -55,21 +90,27 @@ std::string usageText() {
          "Upgrades a Quorvel with the firmware image quorvel.out of the current directory,\n"
          "converted by the hex55 converter found beside it.\n"
          "\n"
-         "  --port NAME  serial port of the instrument (a device path such as /dev/ttyUSB0,\n"
-         "               or COMn)\n"
-         "  --yes        answer YES to the erase warning and skip the power-cycle prompt\n"
-         "  --help       show this text\n"
-         "  --version    show the version\n"
+         "  --port NAME   serial port of the instrument (a device path such as /dev/ttyUSB0,\n"
+         "                or COMn); auto: the one port where an instrument answers the probe\n"
+         "  --yes         answer YES to the erase warning and skip the power-cycle prompt\n"
+         "  --list-ports  list the serial ports present: name, description, USB id, serial\n"
+         "  --find        probe every listed port, or each --port given, with one read-only\n"
+         "                request; print PORT<TAB>register 0xNNNN for each that answered\n"
+         "  --help        show this text\n"
+         "  --version     show the version\n"
          "\n"
          "Traces go to standard output; prompts, progress and messages to standard error.\n"
-         "Ctrl+C or SIGTERM during the download cancels it.\n"
+         "Ctrl+C, SIGTERM or SIGHUP during the download cancels it; before it, they end\n"
+         "the program (and a running converter).\n"
          "\n"
          "Exit status:\n"
-         "  0    download successful\n"
+         "  0    download successful; --find: an instrument answered\n"
          "  1    the erase warning or the power-cycle prompt was declined (or input ended)\n"
-         "  2    usage error, or quorvel.out or hex55 missing\n"
+         "  2    usage error, quorvel.out or hex55 missing, or several instruments answered\n"
+         "       --port auto\n"
          "  3    the download could not be started\n"
-         "  10   the serial port could not be opened\n"
+         "  10   the serial port does not exist or could not be opened, or no instrument\n"
+         "       answered --find or --port auto\n"
          "  20   the image or its conversion is corrupted\n"
          "  30   a sector was not acknowledged after three tries\n"
          "  40   the download was canceled (Ctrl+C or SIGTERM)\n"

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "quorvel_version.h"
+
 namespace quorvel::cli {
 
 // Exit statuses of quorvel-upgrade besides the download results (0, 10, 20, 30, 40).
@@ -12,12 +14,15 @@ inline constexpr int kExitInternal = 3;      // the download could not be starte
 inline constexpr int kExitSignalBase = 128;  // interrupted before the download: 128 + signal
 
 inline constexpr const char* kProgramName = "quorvel-upgrade";
-inline constexpr const char* kVersionText = "3.13";
+inline constexpr const char* kVersionText = QUORVEL_VERSION;
+
+// The --port value that has the probe find the instrument's port.
+inline constexpr const char* kAutoPort = "auto";
 
 struct CliOptions {
-  enum class Action { Run, Help, Version, UsageError };
+  enum class Action { Run, ListPorts, Find, Help, Version, UsageError };
   Action action = Action::Run;
-  std::string port;
+  std::vector<std::string> ports;  // each --port, in order; exactly one for Run
   bool assumeYes = false;
   std::string error;  // what was wrong with the command line, for UsageError
 };

@@ -123,6 +123,19 @@ LineStatus readLine(std::string& line) {
   }
 }
 
+const char* interruptName(int signalNumber) {
+  switch (signalNumber) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "a signal";
+  }
+}
+
 bool isTerminal(std::FILE* stream) {
   return ::isatty(::fileno(stream)) == 1;
 }

@@ -67,6 +67,11 @@ LineStatus readLine(std::string& line) {
   }
 }
 
+// The console control handler records Ctrl+C as SIGINT and every other event as SIGTERM.
+const char* interruptName(int signalNumber) {
+  return signalNumber == SIGINT ? "Ctrl+C" : "console closed";
+}
+
 bool isTerminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;
 }

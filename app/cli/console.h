@@ -13,9 +13,10 @@ class CancelEvent;
 namespace quorvel::cli {
 
 // Installs the interrupt handlers (SIGINT, SIGTERM, SIGHUP; Ctrl+C and friends on Windows)
-// while it lives. A handler only records the interrupt, signals the registered cancel
-// event and wakes the main thread; it never ends the process, so every destructor (and
-// with it the removal of the temporary files) still runs. Only one may exist at a time.
+// while it lives. A handler only records the interrupt, stops a running converter, signals
+// the registered cancel event and wakes the main thread; it never ends the process, so every
+// destructor (and with it the removal of the temporary files) still runs. Only one may exist
+// at a time.
 class InterruptGuard {
  public:
   InterruptGuard();
@@ -26,6 +27,9 @@ class InterruptGuard {
 
 // The signal number of the first interrupt seen, 0 when none (Windows reports SIGINT).
 int interruptSignal();
+// What a user calls that interrupt, for messages: "SIGINT", "SIGTERM", "SIGHUP"; on Windows
+// "Ctrl+C" and "console closed".
+const char* interruptName(int signalNumber);
 
 // While it lives, an interrupt also signals `event`; an interrupt that came before is
 // passed on at once. Must be destroyed before the event is.

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "app/cli/console.h"
+#include "image/image_conversion.h"
 #include "platform/cancel_event.h"
 
 namespace quorvel::cli {
@@ -20,6 +21,8 @@ std::atomic<CancelEvent*> gCancelTarget{nullptr};
 void recordInterrupt(int signalNumber) {
   int none = 0;
   gSignal.compare_exchange_strong(none, signalNumber);
+  // A converter that hangs must never hold the program: it is ended at once.
+  requestConverterStop();
   if (CancelEvent* event = gCancelTarget.load()) event->signal();
 }
 

@@ -2,13 +2,17 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <vector>
 
 #include "app/win32/about_dialog.h"
 #include "app/win32/resource.h"
 #include "app/win32/window_message_target.h"
 #include "platform/message_target.h"
 #include "platform/timing.h"
+#include "serial/port_list.h"
 
 namespace quorvel::win32 {
 namespace {
@@ -20,7 +24,43 @@ constexpr const char* kSuccessText = "Download successful.";
 constexpr const char* kNoWorkerText = "UNEXPECTED ERROR !";
 constexpr const char* kCancelLabel = "CANCEL";
 constexpr int kProgressMax = 100;
-constexpr int kPortNameChars = 6;
+constexpr int kFixedPortCount = static_cast<int>(std::size(UpgradeDialog::kPorts));
+
+bool sameName(const std::string& a, const std::string& b) {
+  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) ==
+         CSTR_EQUAL;
+}
+
+std::string windowText(HWND window) {
+  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+std::string comboEntry(const DialogItem& box, LRESULT index) {
+  std::string text(static_cast<std::size_t>(box.send(CB_GETLBTEXTLEN, index)) + 1, '\0');
+  text.resize(static_cast<std::size_t>(
+      box.send(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()))));
+  return text;
+}
+
+// What the port box lists after its fixed COM1-COM8: every other present port whose name
+// the dialog passes on whole, in the order given.
+std::vector<std::string> extraPortNames(const std::vector<SerialPortInfo>& present) {
+  std::vector<std::string> names;
+  auto listed = [&names](const std::string& name) {
+    auto same = [&name](const std::string& other) { return sameName(name, other); };
+    return std::any_of(std::begin(UpgradeDialog::kPorts), std::end(UpgradeDialog::kPorts), same) ||
+           std::any_of(names.begin(), names.end(), same);
+  };
+  for (const SerialPortInfo& port : present) {
+    // A longer name would reach the downloader cut, and so another port or none.
+    if (port.name.empty() || port.name.size() > UpgradeDialog::kPortNameChars) continue;
+    if (!listed(port.name)) names.push_back(port.name);
+  }
+  return names;
+}
 
 // Phase of the transfer animation; program-wide and never reset.
 int linkPhase = 0;
@@ -72,6 +112,7 @@ BOOL UpgradeDialog::onInitDialog() {
   deviceIcon_.send(STM_SETICON, reinterpret_cast<WPARAM>(loadProgramIcon(IDI_INSTRUMENT)));
   for (const char* port : kPorts) portBox_.send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port));
   portBox_.send(CB_SETCURSEL, 0);
+  refreshExtraPorts();
   progressBar_.send(PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMax));
   return TRUE;  // the focus goes to the first tab stop, the start button
 }
@@ -79,6 +120,10 @@ BOOL UpgradeDialog::onInitDialog() {
 bool UpgradeDialog::onCommand(WORD id, WORD notifyCode) {
   if (id == IDC_START) {
     onStart();
+    return true;
+  }
+  if (id == IDC_PORT && notifyCode == CBN_DROPDOWN) {
+    refreshExtraPorts();  // an adapter plugged in since shows up
     return true;
   }
   if (id == IDC_PORT) return notifyCode == CBN_EDITCHANGE;  // typing needs no reaction
@@ -117,15 +162,38 @@ void UpgradeDialog::onStart() {
     onCancel();
     return;
   }
+  // A press of "CANCEL" that comes once the download has ended (while its result shows)
+  // must not start a second one: the dialog closes after its one download.
+  if (downloadStarted_) return;
   updateData(true);
   MessageBoxA(hwnd(), kPowerCyclePrompt, kCaption, MB_OK | MB_ICONINFORMATION);
   showRunningLook();
   SetTimer(hwnd(), kLinkTimerId, timing().linkAnimationMs, nullptr);
-  if (!startWorker()) {
+  downloadStarted_ = startWorker();
+  if (!downloadStarted_) {
     // Never leave the Running look without a worker behind it.
     KillTimer(hwnd(), kLinkTimerId);
     MessageBoxA(hwnd(), kNoWorkerText, kCaption, MB_OK | MB_ICONERROR);
     onCancel();
+  }
+}
+
+void UpgradeDialog::refreshExtraPorts() {
+  const std::string shown = windowText(portBox_.hwnd());
+  for (auto count = portBox_.send(CB_GETCOUNT); count > kFixedPortCount; --count) {
+    portBox_.send(CB_DELETESTRING, static_cast<WPARAM>(count - 1));
+  }
+  for (const std::string& name : extraPortNames(listSerialPorts())) {
+    portBox_.send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  }
+  // An entry spelled exactly as shown is selected again; anything else stays typed text.
+  auto match = portBox_.send(CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                             reinterpret_cast<LPARAM>(shown.c_str()));
+  if (match != CB_ERR && comboEntry(portBox_, match) == shown) {
+    portBox_.send(CB_SETCURSEL, static_cast<WPARAM>(match));
+  } else {
+    portBox_.send(CB_SETCURSEL, static_cast<WPARAM>(-1));
+    SetWindowTextA(portBox_.hwnd(), shown.c_str());
   }
 }
 

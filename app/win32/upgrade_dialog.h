@@ -25,6 +25,7 @@ class UpgradeDialog : public ModalDialog {
   static constexpr UINT_PTR kLinkTimerId = 1;
   static constexpr const char* kPorts[] = {"COM1", "COM2", "COM3", "COM4",
                                            "COM5", "COM6", "COM7", "COM8"};
+  static constexpr int kPortNameChars = 6;  // what the worker hands to the downloader
 
   explicit UpgradeDialog(Downloader& downloader);
   ~UpgradeDialog() override;
@@ -51,6 +52,8 @@ class UpgradeDialog : public ModalDialog {
   bool onSysCommand(WPARAM command);
   void showLinkIcons();
   void showRunningLook();
+  // Lists the present ports after the fixed ones again, keeping what the edit field shows.
+  void refreshExtraPorts();
 
   DialogItem deviceIcon_;
   DialogItem progressBar_;
@@ -60,6 +63,7 @@ class UpgradeDialog : public ModalDialog {
   Downloader& downloader_;
   OwnedThread workerThread_;
   DWORD workerThreadId_ = 0;
+  bool downloadStarted_ = false;  // the dialog's one download has been started
   HICON appIcon_;
 };
 

@@ -9,9 +9,13 @@ namespace quorvel::win32 {
 class Win32FrontEnd final : public StartupFrontEnd {
  public:
   void showSplash() override;
-  void showMissingFile(const std::string& message) override;
+  void showMissingFile(const RequiredFileCheck& check) override;
   bool confirmUpgrade(unsigned major, unsigned minor) override;
   int runUpgrade(Downloader& downloader) override;
 };
+
+// The whole dialog program: the common controls, then the start-up sequence. Returns the
+// process's exit status.
+int runDialogProgram();
 
 }  // namespace quorvel::win32

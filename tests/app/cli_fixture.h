@@ -8,6 +8,7 @@
 #include <csignal>
 #include <memory>
 
+#include "platform/timing.h"
 #include "tests/app/child_process.h"
 
 namespace quorvel::testing {
@@ -77,13 +78,15 @@ class CliProcess : public ::testing::Test {
     ASSERT_TRUE(simulator_->readLine(kSimulatorStart).has_value()) << readFile(dir_ / "sim.err");
   }
 
-  // `divisor` nullptr: the real protocol timing.
+  // The test build of quorvel-upgrade with its timing divided by `divisor`; nullptr: the
+  // shipped program, which must keep the real timing although the variable is set.
   ChildSetup cliSetup(std::vector<std::string> args, std::optional<std::string> input,
                       const char* divisor = kFastDivisor) {
-    args.insert(args.begin(), QUORVEL_UPGRADE_PATH);
+    args.insert(args.begin(),
+                divisor != nullptr ? QUORVEL_UPGRADE_FAST_PATH : QUORVEL_UPGRADE_PATH);
     ChildSetup setup{args, dir_.path(), {}, dir_ / "cli.out", dir_ / "cli.err", std::move(input),
                      -1,   -1};
-    if (divisor != nullptr) setup.environment["QUORVEL_TIME_DIVISOR"] = divisor;
+    setup.environment["QUORVEL_TIME_DIVISOR"] = divisor != nullptr ? divisor : kFastDivisor;
     return setup;
   }
 

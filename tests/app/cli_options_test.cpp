@@ -8,28 +8,39 @@ namespace {
 
 using Action = CliOptions::Action;
 
+using Ports = std::vector<std::string>;
+
 struct ParseCase {
   std::vector<std::string> args;
   Action action;
-  std::string port;
+  Ports ports;
   bool assumeYes;
 };
 
 TEST(CliOptions, ParsesTheCommandLine) {
   const ParseCase cases[] = {
-      {{"--port", "/dev/ttyUSB0"}, Action::Run, "/dev/ttyUSB0", false},
-      {{"--yes", "--port", "COM3"}, Action::Run, "COM3", true},
-      {{"--port=COM4", "-y"}, Action::Run, "COM4", true},
-      {{"--port", "a", "--port", "b"}, Action::Run, "b", false},
-      {{"--port", "COM1", "--help"}, Action::Help, "", false},
-      {{"--version", "--bogus"}, Action::Version, "", false},
-      {{}, Action::UsageError, "", false},
-      {{"--yes"}, Action::UsageError, "", false},
-      {{"--port"}, Action::UsageError, "", false},
-      {{"--port", ""}, Action::UsageError, "", false},
-      {{"--port="}, Action::UsageError, "", false},
-      {{"--port", "COM1", "--colour"}, Action::UsageError, "", false},
-      {{"--port", "COM1", "extra"}, Action::UsageError, "", false},
+      {{"--port", "/dev/ttyUSB0"}, Action::Run, {"/dev/ttyUSB0"}, false},
+      {{"--yes", "--port", "COM3"}, Action::Run, {"COM3"}, true},
+      {{"--port=COM4", "-y"}, Action::Run, {"COM4"}, true},
+      {{"--port", "auto", "--yes"}, Action::Run, {"auto"}, true},
+      {{"--port", "COM1", "--help"}, Action::Help, {}, false},
+      {{"--version", "--bogus"}, Action::Version, {}, false},
+      {{"--list-ports"}, Action::ListPorts, {}, false},
+      {{"--find"}, Action::Find, {}, false},
+      {{"--port", "a", "--find", "--port=b"}, Action::Find, {"a", "b"}, false},
+      {{}, Action::UsageError, {}, false},
+      {{"--yes"}, Action::UsageError, {}, false},
+      {{"--port"}, Action::UsageError, {}, false},
+      {{"--port", ""}, Action::UsageError, {}, false},
+      {{"--port="}, Action::UsageError, {}, false},
+      {{"--port", "COM1", "--colour"}, Action::UsageError, {}, false},
+      {{"--port", "COM1", "extra"}, Action::UsageError, {}, false},
+      // One port per upgrade; probing several is for --find.
+      {{"--port", "a", "--port", "b"}, Action::UsageError, {}, false},
+      {{"--list-ports", "--port", "a"}, Action::UsageError, {}, false},
+      {{"--list-ports", "--find"}, Action::UsageError, {}, false},
+      {{"--find", "--port", "auto"}, Action::UsageError, {}, false},
+      {{"--find", "--port", "a", "--port", ""}, Action::UsageError, {}, false},
   };
   for (const ParseCase& c : cases) {
     std::string joined;
@@ -37,8 +48,8 @@ TEST(CliOptions, ParsesTheCommandLine) {
     SCOPED_TRACE(joined);
     CliOptions options = parseOptions(c.args);
     EXPECT_EQ(options.action, c.action);
-    if (c.action == Action::Run) {
-      EXPECT_EQ(options.port, c.port);
+    if (c.action == Action::Run || c.action == Action::Find) {
+      EXPECT_EQ(options.ports, c.ports);
       EXPECT_EQ(options.assumeYes, c.assumeYes);
     }
     EXPECT_EQ(options.error.empty(), c.action != Action::UsageError);

@@ -38,32 +38,45 @@ TEST_F(CliProcess, HelpAndVersionGoToStandardOutput) {
   EXPECT_FALSE(converterRan());
 }
 
+// The hint names the program the user ran, and where it looks for the file.
+constexpr const char* kMissingFileHint =
+    " not found !\nPlease copy it in the current directory, where quorvel-upgrade looks for it\n";
+
 TEST_F(CliProcess, MissingImageIsReportedAfterTheConverterRan) {
   writeConverter();
   Outcome outcome = run({"--port", kPort, "--yes"});
   EXPECT_EQ(outcome.status, 2);
-  EXPECT_TRUE(contains(outcome.err, "Required file quorvel.out not found !\nPlease copy it"))
+  EXPECT_TRUE(outcome.err.ends_with(std::string("Required file quorvel.out") + kMissingFileHint))
       << outcome.err;
   EXPECT_FALSE(contains(outcome.err, "DO YOU REALLY WANT TO CONTINUE"));
   EXPECT_TRUE(converterRan());
   EXPECT_FALSE(temporaryFilesLeft());
 }
 
-TEST_F(CliProcess, MissingConverterIsReported) {
+// Nothing but our own message: no shell gets to say "not found" first.
+TEST_F(CliProcess, MissingConverterIsReportedOnce) {
   writeImage();
   Outcome outcome = run({"--port", kPort, "--yes"});
   EXPECT_EQ(outcome.status, 2);
-  EXPECT_TRUE(contains(outcome.err, "Required file hex55 not found !")) << outcome.err;
+  EXPECT_TRUE(outcome.err.ends_with(std::string("Required file hex55") + kMissingFileHint))
+      << outcome.err;
+  EXPECT_EQ(outcome.err.find("not found"), outcome.err.rfind("not found")) << outcome.err;
+  EXPECT_EQ(outcome.out, "");
   EXPECT_FALSE(temporaryFilesLeft());
 }
 
-TEST_F(CliProcess, AnythingButYesDeclinesSilently) {
+constexpr const char* kDeclined = "Upgrade declined: nothing was sent to the instrument.\n";
+constexpr const char* kInputEnded =
+    "No answer (end of input): nothing was sent to the instrument.\n";
+
+TEST_F(CliProcess, AnythingButYesDeclinesAndSaysWhy) {
   prepare();
   startSimulator();
   for (const char* input : {"n\n", "", "maybe\n", "\n"}) {
     SCOPED_TRACE(input);
     Outcome outcome = run({"--port", kPort}, input);
     EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(outcome.err.ends_with(*input == '\0' ? kInputEnded : kDeclined)) << outcome.err;
     EXPECT_TRUE(contains(outcome.err,
                          "You are about to upgrade your Quorvel with firmware compatibility 1.3\n"
                          "ALL DATA WILL BE ERASED, so you should import them to your\n"
@@ -80,9 +93,11 @@ TEST_F(CliProcess, AnythingButYesDeclinesSilently) {
 
 TEST_F(CliProcess, EndOfInputAtThePowerCyclePromptStartsNothing) {
   prepare();
+  startSimulator();  // the port must exist to reach the prompts
   Outcome outcome = run({"--port", kPort}, "y\n");
   EXPECT_EQ(outcome.status, 1);
   EXPECT_TRUE(contains(outcome.err, "Turn OFF and then turn ON your Quorvel.")) << outcome.err;
+  EXPECT_TRUE(outcome.err.ends_with(kInputEnded)) << outcome.err;
   EXPECT_EQ(outcome.out, "");
   EXPECT_FALSE(temporaryFilesLeft());
 }
@@ -119,6 +134,7 @@ TEST_F(CliProcess, InteractiveUpgradeAsksForThePowerCycle) {
 
 TEST_F(CliProcess, PortThatCannotBeOpenedGives10) {
   prepare();
+  writeFile(dir_ / "nope", "");  // there, but no serial device
   Outcome outcome = run({"--port", "nope", "--yes"});
   EXPECT_EQ(outcome.status, 10);
   EXPECT_TRUE(contains(outcome.err, "ERROR : Unable to open serial port.\n")) << outcome.err;
@@ -198,12 +214,14 @@ struct PromptCase {
   const char* input;   // answers given before the signal
   const char* prompt;  // the prompt the signal interrupts
   int signo;
+  const char* name;
 };
 
 class CliPromptInterrupt : public CliProcess, public ::testing::WithParamInterface<PromptCase> {};
 
 TEST_P(CliPromptInterrupt, EndsCleanlyWithoutDownload) {
   prepare();
+  startSimulator();  // the port must exist to reach the prompts
   Child cli(cliSetup({"--port", kPort}, std::nullopt));
   cli.writeStdin(GetParam().input);
   ASSERT_TRUE(waitForText(dir_ / "cli.err", GetParam().prompt, kPromptWait))
@@ -211,15 +229,18 @@ TEST_P(CliPromptInterrupt, EndsCleanlyWithoutDownload) {
   cli.signal(GetParam().signo);
   Outcome outcome = finish(cli);
   EXPECT_EQ(outcome.status, 128 + GetParam().signo);
+  EXPECT_TRUE(outcome.err.ends_with(std::string("Upgrade interrupted (") + GetParam().name +
+                                    ") before anything was sent to the instrument.\n"))
+      << outcome.err;
   EXPECT_EQ(outcome.out, "");
   EXPECT_FALSE(temporaryFilesLeft());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Prompts, CliPromptInterrupt,
-    ::testing::Values(PromptCase{"", "DO YOU REALLY WANT TO CONTINUE ?", SIGINT},
-                      PromptCase{"", "DO YOU REALLY WANT TO CONTINUE ?", SIGTERM},
-                      PromptCase{"y\n", "When done press Enter", SIGINT}));
+    ::testing::Values(PromptCase{"", "DO YOU REALLY WANT TO CONTINUE ?", SIGINT, "SIGINT"},
+                      PromptCase{"", "DO YOU REALLY WANT TO CONTINUE ?", SIGTERM, "SIGTERM"},
+                      PromptCase{"y\n", "When done press Enter", SIGINT, "SIGINT"}));
 
 // On a terminal the progress is one bar redrawn in place.
 TEST_F(CliProcess, ProgressBarOnATerminal) {

@@ -1,5 +1,5 @@
-// quorvel-upgrade at the real protocol timing against a simulator paced at the real line
-// speed: the run the README's demo makes, without the test hook that shortens the pauses.
+// The shipped quorvel-upgrade against a simulator paced at the real line speed: the run the
+// README's demo makes. The time divisor of the test builds is set, and must change nothing.
 #include <chrono>
 
 #include "tests/app/cli_fixture.h"
@@ -20,7 +20,7 @@ TEST_F(CliProcess, UpgradeAtRealTiming) {
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_TRUE(contains(outcome.err, "Download successful.\n"));
-  // Without the hook the pauses are not shortened.
+  // The pauses are not shortened.
   EXPECT_GE(elapsed, kLoaderEntryPauses);
   EXPECT_FALSE(temporaryFilesLeft());
   expectDumpEqualsImage();

@@ -52,8 +52,8 @@ class RecordingFrontEnd : public StartupFrontEnd {
     events.push_back("splash");
     converterRanBeforeSplash = fs::exists("converter.log");
   }
-  void showMissingFile(const std::string& message) override {
-    events.push_back("missing: " + message);
+  void showMissingFile(const RequiredFileCheck& check) override {
+    events.push_back("missing: " + check.message);
   }
   bool confirmUpgrade(unsigned major, unsigned minor) override {
     events.push_back("confirm " + std::to_string(major) + "." + std::to_string(minor));

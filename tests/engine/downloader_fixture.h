@@ -95,9 +95,11 @@ class RecordingTarget : public MessageTarget {
 class Instrument {
  public:
   using Answer = std::function<std::string(std::size_t sector, int tryNumber)>;
-  Instrument(int fd, const std::vector<Sector>& sectors, Answer answer)
+  using Observer = std::function<void(const std::string& unit)>;  // sees each unit first
+  Instrument(int fd, const std::vector<Sector>& sectors, Answer answer, Observer observe = {})
       : frameBytes_(frameSizes(sectors)),
         answer_(std::move(answer)),
+        observe_(std::move(observe)),
         peer_(
             fd, [this](const std::string& p) { return cut(p); },
             [this](const std::string& unit) { return respond(unit); }) {}
@@ -117,6 +119,7 @@ class Instrument {
     return pending.size() >= size ? size : 0;
   }
   std::string respond(const std::string& unit) {
+    if (observe_) observe_(unit);
     if (unit.starts_with(":0103")) return ":0103020100F9\r\n";
     if (unit[0] == ':' || next_ >= frameBytes_.size()) return "";
     std::string reply = answer_(next_, ++tries_);
@@ -126,6 +129,7 @@ class Instrument {
 
   std::vector<std::size_t> frameBytes_;
   Answer answer_;
+  Observer observe_;
   std::size_t next_ = 0;
   int tries_ = 0;
   ScriptedPeer peer_;  // last: its thread uses everything above
@@ -164,7 +168,7 @@ class DownloaderTest : public ::testing::Test {
   }
   // One run against an instrument answering as `answer` says; fills units and traces.
   bool run(const Instrument::Answer& answer = acknowledgeAll) {
-    Instrument instrument(pty.master, sectors, answer);
+    Instrument instrument(pty.master, sectors, answer, observeUnit);
     ::testing::internal::CaptureStdout();
     bool succeeded = downloader->runDownload(target, WM_DOWNLOAD_PROGRESS);
     traces = ::testing::internal::GetCapturedStdout();
@@ -187,6 +191,7 @@ class DownloaderTest : public ::testing::Test {
   RecordingTarget target;
   std::string traces;
   std::vector<std::string> units;
+  Instrument::Observer observeUnit;
 };
 
 }  // namespace quorvel::testing

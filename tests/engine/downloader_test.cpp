@@ -62,14 +62,32 @@ TEST_F(DownloaderTest, CancelWhileWaitingForAnAnswer) {
   EXPECT_EQ(target.percentages().size(), 1u);
 }
 
-TEST_F(DownloaderTest, CancelBeforeTheFirstFrameStillSendsIt) {
+// A cancel during the loader-mode entry is honoured before anything more is sent: no
+// download order once it has come, and never a sector frame.
+TEST_F(DownloaderTest, CancelBeforeTheTransferSendsNoFrame) {
+  struct Case {
+    const char* name;
+    const char* cancelAt;  // the unit whose arrival cancels; nullptr: before the run
+    std::size_t unitsSent;
+  };
+  const Case cases[] = {{"before the run", nullptr, 0},
+                        {"during the register read", ":0103", 1},
+                        {"in the pause after the order", ":0106", 2}};
   writeConvertedImage(sectors);
-  construct();
-  downloader->cancelEvent().signal();
-  EXPECT_FALSE(run());
-  EXPECT_EQ(downloader->result(), Cancelled);
-  EXPECT_EQ(units, expectedUnits(1, false));
-  EXPECT_TRUE(target.percentages().empty());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    construct();
+    observeUnit = [this, &c](const std::string& unit) {
+      if (c.cancelAt != nullptr && unit.starts_with(c.cancelAt)) downloader->cancelEvent().signal();
+    };
+    if (c.cancelAt == nullptr) downloader->cancelEvent().signal();
+    EXPECT_FALSE(run());
+    EXPECT_EQ(downloader->result(), Cancelled);
+    const std::vector<std::string> all = expectedUnits(0, false);
+    EXPECT_EQ(units, std::vector<std::string>(all.begin(), all.begin() + c.unitsSent));
+    EXPECT_TRUE(target.percentages().empty());
+    EXPECT_EQ(downloader->reader().position(), 0u);
+  }
 }
 
 TEST_F(DownloaderTest, MissingOrFaultyFilesRefuseEveryRun) {

@@ -30,7 +30,7 @@ class LoaderEntryTest : public ::testing::Test {
       return request == ":0103001C0001DF\r\n" ? answer : std::string();
     });
     ::testing::internal::CaptureStdout();
-    bool entered = enterLoaderMode(1, pty.path.c_str(), 9600);
+    bool entered = enterLoaderMode(1, pty.path.c_str(), 9600, cancel);
     traces = ::testing::internal::GetCapturedStdout();
     requests = peer.units();
     return entered;
@@ -38,6 +38,7 @@ class LoaderEntryTest : public ::testing::Test {
 
   ScopedTimingScale fast{50};
   PtyPair pty;
+  CancelEvent cancel;
   std::string traces;
   std::vector<std::string> requests;
 };
@@ -87,7 +88,8 @@ TEST_F(LoaderEntryTest, InvalidAnswersCountAsSilence) {
 
 TEST(LoaderEntry, UnopenablePortGivesFalseWithoutAttempts) {
   ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(enterLoaderMode(1, "/nonexistent/tty", 9600));
+  CancelEvent cancel;
+  EXPECT_FALSE(enterLoaderMode(1, "/nonexistent/tty", 9600, cancel));
   EXPECT_EQ(::testing::internal::GetCapturedStdout().find("attempt"), std::string::npos);
 }
 

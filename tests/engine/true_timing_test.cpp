@@ -37,15 +37,30 @@ TEST(TrueTiming, LoaderEntryPausesTwoSecondsAfterAPromptAnswer) {
     return request.starts_with(":0103") ? ":0103020100F9\r\n" : "";
   });
   const auto start = Clock::now();
-  EXPECT_TRUE(enterLoaderMode(1, pty.path.c_str(), 9600));
+  CancelEvent cancel;
+  EXPECT_TRUE(enterLoaderMode(1, pty.path.c_str(), 9600, cancel));
   EXPECT_GE(since(start), milliseconds(2000));
   EXPECT_LT(since(start), milliseconds(2500));
+}
+
+// The pause is a wait on the cancel event, not a sleep: a cancel ends it at once.
+TEST(TrueTiming, CancelCutsTheLoaderPauseShort) {
+  PtyPair pty;
+  CancelEvent cancel;
+  ScriptedPeer peer(pty.master, testing::cutAtLineFeed, [&](const std::string& request) {
+    if (request.starts_with(":0106")) cancel.signal();  // the download order has arrived
+    return request.starts_with(":0103") ? ":0103020100F9\r\n" : "";
+  });
+  const auto start = Clock::now();
+  EXPECT_TRUE(enterLoaderMode(1, pty.path.c_str(), 9600, cancel));
+  EXPECT_LT(since(start), milliseconds(1000));
 }
 
 TEST(TrueTiming, SilentInstrumentCostsThreeReadsAndThePause) {
   PtyPair pty;
   const auto start = Clock::now();
-  EXPECT_TRUE(enterLoaderMode(1, pty.path.c_str(), 9600));
+  CancelEvent cancel;
+  EXPECT_TRUE(enterLoaderMode(1, pty.path.c_str(), 9600, cancel));
   EXPECT_GE(since(start), milliseconds(8000));
   EXPECT_LT(since(start), milliseconds(8600));
 }

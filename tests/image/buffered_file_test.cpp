@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "tests/image/scratch_dir.h"
@@ -86,6 +87,8 @@ TEST_F(BufferedFileTest, ClosedOrMissingFileReadsNothing) {
   BufferedFile file;
   EXPECT_FALSE(file.open("absent"));
   EXPECT_FALSE(file.isOpen());
+  std::filesystem::create_directory("dir");
+  EXPECT_FALSE(file.open("dir")) << "only a regular file is a temporary file";
   EXPECT_EQ(file.get(), BufferedFile::kEof);
   EXPECT_FALSE(file.seek(0));
   EXPECT_EQ(file.size(), 0u);

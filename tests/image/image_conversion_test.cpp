@@ -20,7 +20,7 @@ std::string missingMessage(const std::string& file) {
 
 TEST_F(ImageConversionTest, RunsTheConverterWithItsCommandLineAndWaits) {
   testing::writeFakeConverter();
-  runConverter();
+  EXPECT_TRUE(runConverter());
   // Both outputs exist as soon as runConverter returns, since it waited.
   EXPECT_EQ(readFile("LSB.tmp").substr(0, 1), "L");
   EXPECT_EQ(readFile("MSB.tmp").substr(0, 1), "M");
@@ -30,8 +30,19 @@ TEST_F(ImageConversionTest, RunsTheConverterWithItsCommandLineAndWaits) {
 }
 
 TEST_F(ImageConversionTest, MissingConverterLeavesNoTemporaryFile) {
-  runConverter();
+  EXPECT_FALSE(runConverter());
   EXPECT_FALSE(exists("LSB.tmp"));
+  EXPECT_FALSE(exists("MSB.tmp"));
+}
+
+// Old files that cannot be deleted stop the conversion before it starts: whatever the
+// converter then wrote could not be told from them. An empty directory goes like a file.
+TEST_F(ImageConversionTest, UndeletableOldFilesStopTheConversion) {
+  testing::writeFakeConverter();
+  std::filesystem::create_directories("LSB.tmp/inside");
+  std::filesystem::create_directory("MSB.tmp");
+  EXPECT_FALSE(runConverter());
+  EXPECT_FALSE(exists("args.txt")) << "the converter ran over files it cannot replace";
   EXPECT_FALSE(exists("MSB.tmp"));
 }
 
@@ -39,12 +50,12 @@ TEST_F(ImageConversionTest, RemovesBothTemporaryFilesAndIgnoresAbsentOnes) {
   writeFile("LSB.tmp", "x");
   writeFile("MSB.tmp", "y");
   writeFile("quorvel.out", "z");
-  removeTemporaryFiles();
+  EXPECT_TRUE(removeTemporaryFiles());
   EXPECT_FALSE(exists("LSB.tmp"));
   EXPECT_FALSE(exists("MSB.tmp"));
   EXPECT_TRUE(exists("quorvel.out"));
   writeFile("MSB.tmp", "y");
-  removeTemporaryFiles();  // LSB.tmp is absent: no harm
+  EXPECT_TRUE(removeTemporaryFiles());  // LSB.tmp is absent: no harm
   EXPECT_FALSE(exists("MSB.tmp"));
 }
 

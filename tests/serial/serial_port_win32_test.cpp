@@ -160,6 +160,15 @@ TEST_F(Win32SerialPortTest, WriteKeepsReceivedInput) {
   EXPECT_EQ(readText(portA, 2, kGenerousTimeoutMs), "GO");
 }
 
+TEST_F(Win32SerialPortTest, DiscardInputDropsWhatArrivedEarlierOnly) {
+  openBoth(kTransferBaud);
+  EXPECT_EQ(writeText(portA, "late"), 4u);
+  Sleep(100);
+  portB.discardInput();
+  EXPECT_EQ(writeText(portA, "G"), 1u);
+  EXPECT_EQ(readText(portB, 2, kAnswerTimeoutMs), "G");
+}
+
 TEST_F(Win32SerialPortTest, UnmappedPortTraces238) {
   CaptureStdout();
   EXPECT_FALSE(portA.open(kUnmappedPort, kTransferBaud));

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace quorvel {
 namespace {
@@ -75,6 +76,30 @@ TEST(TraceTest, LongTraceIsCutTo1023Characters) {
   std::string written = capture.text();
   EXPECT_EQ(written, std::string(kTraceBufferSize - 1, 'x'));
   EXPECT_EQ(length, kTraceBufferSize - 1);
+}
+
+// A sink catches the traces of its own thread, nests, and leaves other threads alone.
+TEST(TraceTest, SinkTakesTheTracesOfItsThreadOnly) {
+  struct : TraceSink {
+    void write(std::string_view text) override { caught += text; }
+    std::string caught;
+  } sink;
+  StdoutCapture capture;
+  {
+    ScopedTraceSink toSink(sink);
+    trace(1, "Open RS232 Error (line %d) !!!!\n", 238);
+    std::thread([] { trace(1, "other thread\n"); }).join();
+    {
+      DiscardTraces discard;
+      ScopedTraceSink dropped(discard);
+      trace(1, "dropped\n");
+    }
+    trace(1, "back\n");
+  }
+  trace(1, "after\n");
+  std::string written = capture.text();
+  EXPECT_EQ(sink.caught, "Open RS232 Error (line 238) !!!!\nback\n");
+  EXPECT_EQ(written, "other thread\nafter\n");
 }
 
 }  // namespace

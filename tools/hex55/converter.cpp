@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "quorvel_version.h"
 #include "tools/hex55/ascii_hex_writer.h"
 #include "tools/hex55/elf_image.h"
 #include "tools/hex55/intel_hex.h"
@@ -150,6 +151,7 @@ std::optional<CommandLine> parseCommandLine(std::span<const char* const> args) {
 
 const char* usageText() {
   return "usage: hex55 -a INPUT -o LSB -o MSB\n"
+         "       hex55 --help | --version\n"
          "  INPUT  firmware image: Intel HEX or little-endian ELF32/ELF64\n"
          "  LSB    ASCII-hex file written with the low bytes of the 16-bit words\n"
          "  MSB    ASCII-hex file written with the high bytes\n";
@@ -181,6 +183,14 @@ bool convert(const CommandLine& commandLine, std::string& error) {
 }
 
 int runHex55(std::span<const char* const> args) {
+  if (args.size() == 1 && std::strcmp(args[0], "--version") == 0) {
+    std::printf("hex55 version %s\n", QUORVEL_VERSION);
+    return kExitSuccess;
+  }
+  if (args.size() == 1 && std::strcmp(args[0], "--help") == 0) {
+    std::fputs(usageText(), stdout);
+    return kExitSuccess;
+  }
   const std::optional<CommandLine> commandLine = parseCommandLine(args);
   if (!commandLine) {
     std::fputs(usageText(), stderr);

@@ -45,6 +45,8 @@ const char* verdictName(FrameVerdict verdict) {
       return "left unanswered on purpose";
     case FrameVerdict::InjectedGarbage:
       return "answered with garbage on purpose";
+    case FrameVerdict::Muted:
+      return "not answered: muted after an earlier sector";
     case FrameVerdict::CloseOrder:
       return "closing order";
     case FrameVerdict::ModbusIgnored:
@@ -167,6 +169,10 @@ LoaderReply Instrument::onLoaderFrame(std::span<const std::uint8_t> bytes) {
     reply.verdict = FrameVerdict::ModbusIgnored;
     return reply;
   }
+  if (options_.muteAfterSector != 0 && acceptedSectors_ >= options_.muteAfterSector) {
+    reply.verdict = FrameVerdict::Muted;
+    return reply;
+  }
   // An injected fault takes its turn whatever the frame holds: it counts arrivals.
   reply.verdict = checkFrame(bytes, reply.frame);
   if (const FrameVerdict injected = injectedFault(reply.sector);
@@ -181,6 +187,9 @@ LoaderReply Instrument::onLoaderFrame(std::span<const std::uint8_t> bytes) {
       ++acceptedSectors_;
       reply.answer = ack(kAckAccepted);
       reply.dropLine = reply.sector == options_.dropAfterSector;
+      if (reply.sector == options_.lateSector) {
+        reply.delay = std::chrono::milliseconds(options_.lateMs);
+      }
       break;
     }
     case FrameVerdict::InjectedSilence:

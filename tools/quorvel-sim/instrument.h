@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <span>
@@ -32,6 +33,7 @@ enum class FrameVerdict {
   InjectedReject,
   InjectedSilence,
   InjectedGarbage,
+  Muted,          // --mute-after-sector: the instrument no longer answers
   CloseOrder,     // "GO"
   ModbusIgnored,  // a Modbus request reaching the loader: a loader does not speak Modbus
 };
@@ -63,7 +65,8 @@ struct LoaderReply {
   std::string answer;  // empty: no answer
   std::uint32_t sector = 0;
   SectorFrame frame;
-  bool dropLine = false;  // close the line once the answer has gone
+  bool dropLine = false;               // close the line once the answer has gone
+  std::chrono::milliseconds delay{0};  // send the answer only this long after the frame
 };
 
 // The instrument's protocol behaviour, free of any I/O: frames in, answers out.

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include "quorvel_version.h"
 #include "tools/quorvel-sim/sim_options.h"
 #include "tools/quorvel-sim/simulator.h"
 
@@ -40,6 +41,9 @@ int main(int argc, char** argv) {
   switch (parseSimOptions({argv + 1, argv + argc}, options, error)) {
     case ParseOutcome::Help:
       std::fputs(simUsage().c_str(), stdout);
+      return kExitDone;
+    case ParseOutcome::Version:
+      std::printf("quorvel-sim version %s\n", QUORVEL_VERSION);
       return kExitDone;
     case ParseOutcome::Error:
       std::fprintf(stderr, "quorvel-sim: %s (see --help)\n", error.c_str());

@@ -91,6 +91,9 @@ std::vector<ValueOption> valueOptions(SimOptions& o) {
       {"--silent-sector", fault(o.silentSectors)},
       {"--garbage-sector", fault(o.garbageSectors)},
       {"--drop-after-sector", numberSetter(o.dropAfterSector, 1, kMaxSectorNumber)},
+      {"--late-sector", numberSetter(o.lateSector, 1, kMaxSectorNumber)},
+      {"--late-ms", numberSetter(o.lateMs, 1, kMaxLateMs)},
+      {"--mute-after-sector", numberSetter(o.muteAfterSector, 1, kMaxSectorNumber)},
       {"--timeout", numberSetter(o.timeoutS, 1, kMaxTimeoutS)},
   };
 }
@@ -115,6 +118,7 @@ ParseOutcome parseSimOptions(const std::vector<std::string>& args, SimOptions& o
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
     if (arg == "-h" || arg == "--help") return ParseOutcome::Help;
+    if (arg == "--version") return ParseOutcome::Version;
     std::string_view inlineValue;
     bool hasInlineValue = false;
     if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
@@ -179,12 +183,19 @@ Options (numbers in decimal or 0x hex; --opt=value works too):
   --silent-sector N[:K]     do not answer the first K arrivals of sector N (K=1)
   --garbage-sector N[:K]    answer "X" to the first K arrivals of sector N (K=1)
   --drop-after-sector N     close the line once sector N has been acknowledged
+  --late-sector N           acknowledge sector N only --late-ms after its frame ended
+                            (frames that arrive meanwhile are still taken)
+  --late-ms MS              the delay of --late-sector (default 10300: just after a
+                            host's ten reads of 1000 ms, before its retry)
+  --mute-after-sector N     once sector N has been acknowledged, answer no frame at all
+                            (the line stays open; "GO" is still taken)
   --pace                    answer no sooner than the real line would allow
                             (bytes x 10 / baud, at the baud rate the host set)
   -v, --verbose             log every exchange with CLOCK_MONOTONIC time stamps
                             on stderr
   --timeout S               give up after S seconds (default 600)
   -h, --help                this text
+  --version                 show the version
 
 Sectors are numbered from 1 in the order received; a retry of a sector that was not
 acknowledged is the same sector. Fault options may be repeated for several sectors.

@@ -18,6 +18,9 @@ inline constexpr int kExitTerminated = 5;   // SIGTERM or SIGINT
 inline constexpr std::uint16_t kDefaultRegisterValue = 0x0100;
 inline constexpr std::uint32_t kDefaultFrameGapMs = 20;
 inline constexpr std::uint32_t kMaxFrameGapMs = 10000;
+// Just too late for a host that reads ten times 1000 ms, yet before its retry 500 ms later.
+inline constexpr std::uint32_t kDefaultLateMs = 10300;
+inline constexpr std::uint32_t kMaxLateMs = 600000;
 inline constexpr std::uint32_t kDefaultTimeoutS = 600;
 inline constexpr std::uint32_t kMaxTimeoutS = 86400;
 inline constexpr std::uint8_t kInstrumentAddress = 1;
@@ -41,12 +44,15 @@ struct SimOptions {
   std::map<std::uint32_t, std::uint32_t> silentSectors;
   std::map<std::uint32_t, std::uint32_t> garbageSectors;
   std::uint32_t dropAfterSector = 0;  // 0: never
+  std::uint32_t lateSector = 0;       // 0: none; its acknowledgement waits lateMs
+  std::uint32_t lateMs = kDefaultLateMs;
+  std::uint32_t muteAfterSector = 0;  // 0: never; once acknowledged, nothing is answered
   bool pace = false;
   bool verbose = false;
   std::uint32_t timeoutS = kDefaultTimeoutS;
 };
 
-enum class ParseOutcome { Run, Help, Error };
+enum class ParseOutcome { Run, Help, Version, Error };
 
 // Parses argv[1..]; on Error, `error` says what was wrong.
 ParseOutcome parseSimOptions(const std::vector<std::string>& args, SimOptions& options,

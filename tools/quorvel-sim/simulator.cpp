@@ -117,6 +117,7 @@ int Simulator::pollTimeoutMs(Clock::time_point now) const {
   Clock::time_point wake = deadline_;
   if (frameOpen_) wake = std::min(wake, frameLast_ + milliseconds(options_.frameGapMs));
   if (dropAt_) wake = std::min(wake, *dropAt_);
+  if (lateAnswer_) wake = std::min(wake, lateAnswer_->due);
   if (wake <= now) return 0;
   // Rounded up: waking a little late only lengthens the gap, waking early would spin.
   return static_cast<int>(duration_cast<milliseconds>(wake - now + milliseconds(1)).count());
@@ -161,6 +162,7 @@ Simulator::Step Simulator::onTimers(Clock::time_point now) {
   if (frameOpen_ && now >= frameLast_ + milliseconds(options_.frameGapMs)) {
     if (onLoaderFrameEnd() == Step::Finished) return Step::Finished;
   }
+  if (lateAnswer_ && now >= lateAnswer_->due) sendLateAnswer();
   if (now >= deadline_) {
     logLine("timed out after %u s", options_.timeoutS);
     std::fprintf(stderr, "quorvel-sim: timed out after %u s\n", options_.timeoutS);
@@ -237,14 +239,32 @@ Simulator::Step Simulator::onLoaderFrameEnd() {
   recordTurnaround(reply);
   if (reply.verdict == FrameVerdict::CloseOrder) return onCloseOrder();
   lastAnswerAt_.reset();
-  if (reply.answer.empty() || !sendAnswer(reply.answer, frameFirst_, frameBytes_)) {
+  if (reply.answer.empty()) return Step::Continue;
+  if (reply.delay > milliseconds(0)) {
+    lateAnswer_ =
+        LateAnswer{Clock::now() + reply.delay, reply.answer, reply.sector, reply.dropLine};
+    logLine("ack of sector %u held back for %lld ms", reply.sector,
+            static_cast<long long>(reply.delay.count()));
     return Step::Continue;
   }
-  lastAnswerAt_ = Clock::now();
-  lastAnswer_ = reply.answer[0];
-  logLine("ack sent %s (sector %u)", printable(reply.answer).c_str(), reply.sector);
-  if (reply.dropLine) dropAt_ = *lastAnswerAt_ + kDropGrace;
+  if (sendAnswer(reply.answer, frameFirst_, frameBytes_)) {
+    onAnswerSent(reply.answer, reply.sector, reply.dropLine);
+  }
   return Step::Continue;
+}
+
+void Simulator::onAnswerSent(const std::string& answer, std::uint32_t sector, bool dropLine) {
+  lastAnswerAt_ = Clock::now();
+  lastAnswer_ = answer[0];
+  logLine("ack sent %s (sector %u)", printable(answer).c_str(), sector);
+  if (dropLine) dropAt_ = *lastAnswerAt_ + kDropGrace;
+}
+
+void Simulator::sendLateAnswer() {
+  const LateAnswer late = *lateAnswer_;
+  lateAnswer_.reset();
+  if (sendAnswer(late.answer, Clock::now(), 0))
+    onAnswerSent(late.answer, late.sector, late.dropLine);
 }
 
 void Simulator::recordTurnaround(const LoaderReply& reply) {

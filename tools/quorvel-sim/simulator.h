@@ -73,6 +73,8 @@ class Simulator {
   void onLoaderBytes(std::string_view bytes, Clock::time_point now);
   Step onLoaderFrameEnd();
   Step onCloseOrder();
+  void onAnswerSent(const std::string& answer, std::uint32_t sector, bool dropLine);
+  void sendLateAnswer();
   void recordTurnaround(const LoaderReply& reply);
   bool sendAnswer(const std::string& answer, Clock::time_point requestStart,
                   std::size_t requestBytes);
@@ -115,6 +117,15 @@ class Simulator {
   char lastAnswer_ = 0;
   std::vector<TurnaroundSample> turnarounds_;
   std::optional<Clock::time_point> dropAt_;
+
+  // An acknowledgement held back by --late-sector, sent when its time has come.
+  struct LateAnswer {
+    Clock::time_point due;
+    std::string answer;
+    std::uint32_t sector = 0;
+    bool dropLine = false;
+  };
+  std::optional<LateAnswer> lateAnswer_;
 };
 
 }  // namespace quorvel::sim

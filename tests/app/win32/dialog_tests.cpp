@@ -5,18 +5,25 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/win32/about_dialog.h"
 #include "app/win32/confirm_dialog.h"
 #include "app/win32/resource.h"
 #include "app/win32/upgrade_dialog.h"
 #include "platform/timing.h"
+#include "serial/port_list.h"
 #include "tests/app/win32/gui_probe.h"
+#include "tests/serial/registered_port_device.h"
 
 namespace quorvel::win32 {
 namespace {
@@ -26,6 +33,22 @@ using namespace std::chrono_literals;
 
 const DWORD kSelf = GetCurrentProcessId();
 constexpr COLORREF kWhite = RGB(255, 255, 255);
+
+// The entries of the port box, read from another thread.
+std::vector<std::string> portEntries(HWND portBox) {
+  std::vector<std::string> entries;
+  auto count = gui::sendTo(portBox, CB_GETCOUNT);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::string text(static_cast<std::size_t>(gui::sendTo(portBox, CB_GETLBTEXTLEN, i)) + 1, '\0');
+    text.resize(static_cast<std::size_t>(gui::sendTo(portBox, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                                                     reinterpret_cast<LPARAM>(text.data()))));
+    entries.push_back(text);
+  }
+  return entries;
+}
+
+const std::vector<std::string> kFixedPorts = {"COM1", "COM2", "COM3", "COM4",
+                                              "COM5", "COM6", "COM7", "COM8"};
 
 bool haveDisplay() {
   const char* display = std::getenv("DISPLAY");
@@ -141,6 +164,17 @@ TEST_F(DialogTest, AboutBoxClosesOnItsButtonAndKeysAndReleasesItsGdiObjects) {
   }
 }
 
+// This program carries the dialog program's manifest, so the dialogs are tested with the
+// look they ship with: Common Controls 6, under which the About box must stay white.
+TEST(CommonControls, Version6IsInUse) {
+  // Version 6 lives in its side-by-side assembly; the plain system copy is version 5.
+  char path[MAX_PATH] = {};
+  ASSERT_NE(GetModuleFileNameA(GetModuleHandleA("comctl32.dll"), path, MAX_PATH), 0u);
+  std::string loaded = path;
+  for (char& c : loaded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_NE(loaded.find("common-controls_6595b64144ccf1df_6."), std::string::npos) << path;
+}
+
 TEST_F(DialogTest, ConfirmationGoesOnOnlyWithYes) {
   struct Case {
     const char* name;
@@ -199,7 +233,8 @@ TEST_F(UpgradeDialogTest, OpensIdleWithCom1SelectedAndTheTransferPictureHidden) 
   UpgradeDialog dialog(*downloader_);
   struct Seen {
     std::string portText, percent, button, lastMenuText;
-    LRESULT selection = -1, entries = 0, rangeHigh = 0, dragIcon = 0;
+    std::vector<std::string> entries;
+    LRESULT selection = -1, rangeHigh = 0, dragIcon = 0;
     UINT lastMenuId = 0;
     bool stepsVisible = false, pictureHidden = false;
   } seen;
@@ -209,7 +244,7 @@ TEST_F(UpgradeDialogTest, OpensIdleWithCom1SelectedAndTheTransferPictureHidden) 
     HWND port = GetDlgItem(window, IDC_PORT);
     seen.portText = gui::windowText(port);
     seen.selection = gui::sendTo(port, CB_GETCURSEL);
-    seen.entries = gui::sendTo(port, CB_GETCOUNT);
+    seen.entries = portEntries(port);
     seen.percent = gui::itemText(window, IDC_PERCENT);
     seen.button = gui::itemText(window, IDC_START);
     seen.rangeHigh = gui::sendTo(GetDlgItem(window, IDC_PROGRESS), PBM_GETRANGE, FALSE);
@@ -233,7 +268,8 @@ TEST_F(UpgradeDialogTest, OpensIdleWithCom1SelectedAndTheTransferPictureHidden) 
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(seen.portText, "COM1");
   EXPECT_EQ(seen.selection, 0);
-  EXPECT_EQ(seen.entries, 8);
+  ASSERT_GE(seen.entries.size(), kFixedPorts.size());
+  EXPECT_TRUE(std::equal(kFixedPorts.begin(), kFixedPorts.end(), seen.entries.begin()));
   EXPECT_EQ(seen.percent, "0");
   EXPECT_EQ(seen.button, "START FIRMWARE UPGRADE");
   EXPECT_EQ(seen.rangeHigh, 100);
@@ -242,6 +278,45 @@ TEST_F(UpgradeDialogTest, OpensIdleWithCom1SelectedAndTheTransferPictureHidden) 
   EXPECT_EQ(seen.lastMenuText, "&About Zambrio...");
   EXPECT_TRUE(seen.stepsVisible);
   EXPECT_TRUE(seen.pictureHidden);
+}
+
+// Ports entered into the prefix's device manager: one before the dialog opens, one while it
+// is open, which shows once the list is dropped down.
+TEST_F(UpgradeDialogTest, PortBoxListsOtherPresentPortsAfterCom8AndRefreshesThemOnDropDown) {
+  const std::string hardwareId = "USB\\VID_0403&PID_6001";
+  testing::RegisteredPortDevice early(hardwareId + "\\QUORVELGUI21", "COM21", hardwareId);
+  testing::RegisteredPortDevice tooLong(hardwareId + "\\QUORVELGUI7", "CNCA1234", hardwareId);
+  std::optional<testing::RegisteredPortDevice> late;
+  UpgradeDialog dialog(*downloader_);
+  std::vector<std::string> atStart, afterDropDown;
+  std::string typed;
+  runDriven(dialog, [&] {
+    HWND window = gui::waitForDialog(kSelf, DialogKind::Upgrade);
+    if (window == nullptr) return;
+    HWND port = GetDlgItem(window, IDC_PORT);
+    atStart = portEntries(port);
+    late.emplace(hardwareId + "\\QUORVELGUI15", "COM15", hardwareId);
+    SetWindowTextA(port, "MYPORT");  // typed by the user
+    gui::sendTo(port, CB_SHOWDROPDOWN, TRUE);
+    gui::sendTo(port, CB_SHOWDROPDOWN, FALSE);
+    afterDropDown = portEntries(port);
+    typed = gui::windowText(port);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  });
+  for (const auto* entries : {&atStart, &afterDropDown}) {
+    ASSERT_GE(entries->size(), kFixedPorts.size());
+    EXPECT_TRUE(std::equal(kFixedPorts.begin(), kFixedPorts.end(), entries->begin()));
+    std::vector<std::string> extra(entries->begin() + 8, entries->end());
+    EXPECT_TRUE(std::is_sorted(extra.begin(), extra.end(), naturalLess));
+    EXPECT_EQ(std::count(extra.begin(), extra.end(), "COM21"), 1);
+    // A name over six characters would reach the downloader cut.
+    for (const std::string& name : extra) EXPECT_LE(name.size(), 6u) << name;
+    for (const std::string& fixed : kFixedPorts)
+      EXPECT_EQ(std::count(extra.begin(), extra.end(), fixed), 0);
+  }
+  EXPECT_EQ(std::count(atStart.begin(), atStart.end(), "COM15"), 0);
+  EXPECT_EQ(std::count(afterDropDown.begin(), afterDropDown.end(), "COM15"), 1);
+  EXPECT_EQ(typed, "MYPORT");
 }
 
 TEST_F(UpgradeDialogTest, ShowsProgressMessagesInTheBarAndThePercentage) {
@@ -281,6 +356,61 @@ TEST_F(UpgradeDialogTest, AboutBoxFromTheSystemMenuIsOwnedByTheDialogAsOftenAsAs
   });
   EXPECT_EQ(opened, 3);
   EXPECT_TRUE(ownedByDialog);
+}
+
+// The worker hands the typed port name on as it is, up to six characters: "COM10" whole, a
+// longer text cut. The downloader here has no image, so its run ends at once.
+TEST_F(UpgradeDialogTest, TypedPortNameReachesTheDownloaderUpToSixCharacters) {
+  for (const auto& [typed, reached] :
+       {std::pair<std::string, std::string>{"COM10", "COM10"}, {"COM10 or so", "COM10 "}}) {
+    UpgradeDialog dialog(*downloader_);
+    std::string result;
+    runDriven(dialog, [&] {
+      HWND window = gui::waitForDialog(kSelf, DialogKind::Upgrade);
+      if (window == nullptr) return;
+      gui::sendTo(GetDlgItem(window, IDC_PORT), WM_SETTEXT, 0,
+                  reinterpret_cast<LPARAM>(typed.c_str()));
+      gui::clickItem(window, IDC_START);
+      for (int box = 0; box < 2; ++box) {  // the power-cycle prompt, then the result
+        HWND shown = gui::waitForDialog(kSelf, DialogKind::MessageBox, 5s);
+        if (shown == nullptr) return;
+        result = gui::messageBoxText(shown);
+        gui::clickItem(shown, IDOK);
+        gui::waitUntil([&] { return !IsWindow(shown); }, 5s);
+      }
+    });
+    EXPECT_EQ(result, "ERROR : File to download quorvel.out or utility hex55.exe is corrupted.");
+    EXPECT_STREQ(downloader_->portName(), reached.c_str());
+  }
+}
+
+// The button still reads CANCEL while the result of the ended download shows: pressing it
+// then must not start a second download (the power-cycle prompt would show again).
+TEST_F(UpgradeDialogTest, ButtonPressedOnceTheDownloadHasEndedStartsNoOther) {
+  UpgradeDialog dialog(*downloader_);
+  std::vector<std::string> boxes;
+  INT_PTR result = runDriven(dialog, [&] {
+    HWND window = gui::waitForDialog(kSelf, DialogKind::Upgrade);
+    if (window == nullptr) return;
+    gui::clickItem(window, IDC_START);
+    constexpr std::size_t kBoxesAtMost = 4;  // a second download would bring two more
+    while (boxes.size() < kBoxesAtMost) {
+      HWND box = gui::waitForDialog(kSelf, DialogKind::MessageBox, 2s);
+      if (box == nullptr) break;
+      boxes.push_back(gui::messageBoxText(box));
+      if (boxes.size() == 2) {  // the result of the download
+        gui::clickItem(window, IDC_START);
+        std::this_thread::sleep_for(300ms);  // handled inside the result box's loop
+      }
+      gui::clickItem(box, IDOK);
+      gui::waitUntil([&] { return !IsWindow(box); }, 5s);
+    }
+    gui::waitUntil([&] { return !IsWindow(window); }, 5s);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(boxes, (std::vector<std::string>{
+                       "Turn OFF and then turn ON your Quorvel.\n\nWhen done click on OK",
+                       "ERROR : File to download quorvel.out or utility hex55.exe is corrupted."}));
 }
 
 // A dialog whose worker thread cannot be created.

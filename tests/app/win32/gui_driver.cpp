@@ -3,10 +3,14 @@
 //
 // Environment (set by scripts/wine-gui-tests.sh; Unix paths are accepted):
 //   QUORVEL_APP, QUORVEL_HEX55, QUORVEL_IMAGE   the program, the converter, a sample image
+//   QUORVEL_APP_FAST                            its test build, which scales its timing
 //   QUORVEL_IMAGE_COMPAT                        the image's compatibility, e.g. "1.3"
 //   QUORVEL_FAKE_HEX55                          a converter that writes LSB.tmp only
 //   QUORVEL_SIM_PORT                            a COM port with the simulated instrument
 //   QUORVEL_SCREENSHOT_DIR                      where to save screenshots (optional)
+//   QUORVEL_APP_DIR                             (optional) an unpacked release: the runs
+//                                               happen in it, at real timing, instead of
+//                                               in fresh copies
 #include <windows.h>
 
 #include <commctrl.h>
@@ -45,7 +49,8 @@ constexpr WPARAM kAboutCommand = 16;
 
 constexpr auto kProgramExitTimeout = 20s;
 constexpr auto kDownloadTimeout = 90s;
-constexpr const char* kFastTimes = "10";  // QUORVEL_TIME_DIVISOR for tests that only wait
+constexpr const char* kFastTimes = "10";   // QUORVEL_TIME_DIVISOR for tests that only wait
+constexpr const char* kShipped = nullptr;  // the program users get, not its test build
 
 constexpr const char* kPowerCyclePrompt =
     "Turn OFF and then turn ON your Quorvel.\n\nWhen done click on OK";
@@ -79,26 +84,22 @@ const File kConverter{"QUORVEL_HEX55", "hex55.exe"};
 const File kImage{"QUORVEL_IMAGE", "quorvel.out"};
 const File kOneFileConverter{"QUORVEL_FAKE_HEX55", "hex55.exe"};
 
-// One run of the program in a fresh working directory holding `files`.
+// One run of the program in a fresh working directory holding `files`: its test build with
+// its timing divided by `timeDivisor`, or kShipped, which must keep the real timing although
+// the variable is set.
 class ProgramRun {
  public:
   ProgramRun(const std::vector<File>& files, const char* timeDivisor) {
-    static int counter = 0;
-    dir_ = fs::temp_directory_path() / ("zambrio-gui-" + std::to_string(GetCurrentProcessId()) +
-                                        "-" + std::to_string(++counter));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    for (const File& file : files) {
-      std::string source = windowsPath(env(file.sourceVariable));
-      if (!CopyFileA(source.c_str(), (dir_ / file.name).string().c_str(), FALSE)) {
-        ADD_FAILURE() << "cannot copy " << source << " (" << file.sourceVariable << ")";
-      }
+    const std::string releaseDir = env("QUORVEL_APP_DIR");
+    if (releaseDir.empty()) {
+      prepareFreshDir(files, timeDivisor);
+    } else {
+      dir_ = windowsPath(releaseDir);
+      ownsDir_ = false;
+      timeDivisor = kShipped;  // an unpacked release holds the program users get
     }
-    std::string app = windowsPath(env("QUORVEL_APP"));
-    if (!CopyFileA(app.c_str(), (dir_ / "ZambrioQUORVEL.exe").string().c_str(), FALSE)) {
-      ADD_FAILURE() << "cannot copy " << app << " (QUORVEL_APP)";
-    }
-    SetEnvironmentVariableA("QUORVEL_TIME_DIVISOR", timeDivisor);
+    SetEnvironmentVariableA("QUORVEL_TIME_DIVISOR",
+                            timeDivisor == kShipped ? kFastTimes : timeDivisor);
     std::string commandLine = (dir_ / "ZambrioQUORVEL.exe").string();
     commandLine.insert(commandLine.begin(), '"');
     commandLine.push_back('"');
@@ -118,7 +119,7 @@ class ProgramRun {
       CloseHandle(process_.hProcess);
     }
     std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    if (ownsDir_) fs::remove_all(dir_, ignored);
   }
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;
@@ -177,7 +178,28 @@ class ProgramRun {
   }
 
  private:
+  void prepareFreshDir(const std::vector<File>& files, const char* timeDivisor) {
+    static int counter = 0;
+    dir_ = fs::temp_directory_path() / ("zambrio-gui-" + std::to_string(GetCurrentProcessId()) +
+                                        "-" + std::to_string(++counter));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const File& file : files) {
+      std::string source = windowsPath(env(file.sourceVariable));
+      if (!CopyFileA(source.c_str(), (dir_ / file.name).string().c_str(), FALSE)) {
+        ADD_FAILURE() << "cannot copy " << source << " (" << file.sourceVariable << ")";
+      }
+    }
+    const char* appVariable = timeDivisor == kShipped ? "QUORVEL_APP" : "QUORVEL_APP_FAST";
+    std::string app = windowsPath(env(appVariable));
+    if (!CopyFileA(app.c_str(), (dir_ / "ZambrioQUORVEL.exe").string().c_str(), FALSE)) {
+      ADD_FAILURE() << "cannot copy " << app << " (" << appVariable << ")";
+    }
+  }
+
+
   fs::path dir_;
+  bool ownsDir_ = true;
   PROCESS_INFORMATION process_{};
   bool started_ = false;
 };
@@ -191,8 +213,9 @@ bool runningLook(HWND upgrade) {
 
 // --- start-up ---------------------------------------------------------------------------
 
+// The shipped program, with the test builds' time divisor set: the splash keeps its 1500 ms.
 TEST(StartUp, MissingImageIsReportedAfterTheSplashOfOneAndAHalfSeconds) {
-  ProgramRun run({kConverter}, "1");  // true timing: the splash's own 1500 ms
+  ProgramRun run({kConverter}, kShipped);
   HWND splash = run.waitFor(DialogKind::AboutBox);
   ASSERT_NE(splash, nullptr) << "no splash";
   auto shown = std::chrono::steady_clock::now();
@@ -359,17 +382,58 @@ TEST_F(OverSimulator, TypedPortUpgradeRunsToSuccessWithAboutBoxOnTheWay) {
   run.expectSilentExit(resultBox);
 }
 
-TEST_F(OverSimulator, CancelDuringTheTransferIsReportedOnce) {
+const Answer kCancelButton{"Button", [](HWND dialog) { clickItem(dialog, kStartId); }};
+const Answer kEscKey{"Esc", [](HWND dialog) { pressKey(dialog, VK_ESCAPE); }};
+const Answer kCloseBox{"CloseBox",
+                       [](HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }};
+
+class FirstCancel : public OverSimulator, public ::testing::WithParamInterface<Answer> {};
+
+// The simulator leaves the second sector unanswered; the first one sets the percentage.
+// Each way of cancelling works as the first one; a second cancel changes nothing.
+TEST_P(FirstCancel, DuringTheTransferIsReportedOnce) {
   ProgramRun run({kConverter, kImage}, "2");
   HWND upgrade = run.confirmAndOpenUpgrade();
   ASSERT_NE(upgrade, nullptr);
   run.startDownload(upgrade, port_.c_str());
-  // The simulator leaves the second sector unanswered: the first one sets the percentage.
   ASSERT_TRUE(waitUntil([&] { return itemText(upgrade, kPercentId) != "0"; }, 60s))
       << "no progress";
-  clickItem(upgrade, kStartId);  // the button reads CANCEL
-  pressKey(upgrade, VK_ESCAPE);  // a second cancel changes nothing
+  GetParam().give(upgrade);
+  kCancelButton.give(upgrade);
   run.answerMessageBox("Download canceled by user.", 30s);
+  run.expectSilentExit();
+}
+
+INSTANTIATE_TEST_SUITE_P(OverSimulator, FirstCancel,
+                         ::testing::Values(kCancelButton, kEscKey, kCloseBox), answerName);
+
+// CANCEL at once, while the program still talks Modbus: the download ends as cancelled, and
+// no sector frame reaches the instrument (scripts/wine-gui-tests.sh reads the simulator's
+// log for that).
+TEST_F(OverSimulator, CancelDuringTheLoaderEntryIsReported) {
+  ProgramRun run({kConverter, kImage}, "2");
+  HWND upgrade = run.confirmAndOpenUpgrade();
+  ASSERT_NE(upgrade, nullptr);
+  run.startDownload(upgrade, port_.c_str());
+  kCancelButton.give(upgrade);
+  run.answerMessageBox("Download canceled by user.", 30s);
+  run.expectSilentExit();
+}
+
+// CANCEL once the last sector has been acknowledged (its percentage, 99, shows then; 100
+// follows "GO"): nothing is left to cancel, the download ends as a success.
+TEST_F(OverSimulator, CancelAfterTheLastSectorEndsAsSuccess) {
+  constexpr int kLastSectorPercentage = 99;
+  ProgramRun run({kConverter, kImage}, "2");
+  HWND upgrade = run.confirmAndOpenUpgrade();
+  ASSERT_NE(upgrade, nullptr);
+  run.startDownload(upgrade, port_.c_str());
+  ASSERT_TRUE(waitUntil(
+      [&] { return std::atoi(itemText(upgrade, kPercentId).c_str()) >= kLastSectorPercentage; },
+      kDownloadTimeout))
+      << "the last sector was never acknowledged";
+  kCancelButton.give(upgrade);
+  run.answerMessageBox("Download successful.", 30s);
   run.expectSilentExit();
 }
 

@@ -1,0 +1,148 @@
+#include "app/cli/port_commands.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/cli/cli_options.h"
+#include "engine/downloader.h"
+#include "engine/instrument_probe.h"
+
+namespace quorvel::cli {
+namespace {
+
+constexpr const char* kNoPortFound = "No serial port found.";
+constexpr const char* kUnknownField = "-";
+
+void say(const std::string& text) {
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+std::string usbIdText(const SerialPortInfo& port) {
+  if (!port.usbVendorId || !port.usbProductId) return kUnknownField;
+  char text[16];
+  std::snprintf(text, sizeof text, "%04x:%04x", unsigned{*port.usbVendorId},
+                unsigned{*port.usbProductId});
+  return text;
+}
+
+std::string orUnknown(const std::string& text) {
+  return text.empty() ? kUnknownField : text;
+}
+
+std::string registerText(const ProbeResult& result) {
+  char value[32];
+  std::snprintf(value, sizeof value, "register 0x%04X", unsigned{result.registerValue});
+  return value;
+}
+
+// "PORT: no answer", "PORT: answered, register 0x0100".
+std::string outcomeText(const ProbeResult& result) {
+  std::string text = result.port + ": " + probeStatusText(result.status);
+  if (result.status == ProbeStatus::Answered) text += ", " + registerText(result);
+  return text + "\n";
+}
+
+std::string outcomeList(const std::vector<ProbeResult>& results) {
+  std::string text;
+  for (const ProbeResult& result : results) text += "  " + outcomeText(result);
+  return text;
+}
+
+std::vector<std::string> listedPortNames() {
+  std::vector<std::string> names;
+  for (const SerialPortInfo& port : listSerialPorts()) names.push_back(port.name);
+  return names;
+}
+
+// The same name twice would find the port busy with our own probe.
+std::vector<std::string> withoutRepeats(const std::vector<std::string>& ports) {
+  std::vector<std::string> unique;
+  for (const std::string& port : ports) {
+    if (std::find(unique.begin(), unique.end(), port) == unique.end()) unique.push_back(port);
+  }
+  return unique;
+}
+
+// Probes with the ports' own traces kept out of the output: the status says it better.
+std::vector<ProbeResult> probeQuietly(const std::vector<std::string>& ports) {
+  DiscardTraces discard;
+  return probeInstruments(ports, discard);
+}
+
+std::string presentPortsText() {
+  std::vector<SerialPortInfo> ports = listSerialPorts();
+  if (ports.empty()) return std::string(kNoPortFound) + "\n";
+  std::string text = "Serial ports present:\n";
+  for (const SerialPortInfo& port : ports) text += "  " + portLine(port);
+  return text;
+}
+
+}  // namespace
+
+std::string portLine(const SerialPortInfo& port) {
+  return port.name + "\t" + orUnknown(port.description) + "\t" + usbIdText(port) + "\t" +
+         orUnknown(port.usbSerial) + "\n";
+}
+
+int listPortsCommand() {
+  std::vector<SerialPortInfo> ports = listSerialPorts();
+  if (ports.empty()) say(std::string(kNoPortFound) + "\n");
+  for (const SerialPortInfo& port : ports) std::fputs(portLine(port).c_str(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
+int findCommand(const std::vector<std::string>& ports) {
+  std::vector<std::string> candidates = withoutRepeats(ports.empty() ? listedPortNames() : ports);
+  if (candidates.empty()) {
+    say(std::string(kNoPortFound) + "\n");
+    return PortNotOpened;
+  }
+  bool answered = false;
+  for (const ProbeResult& result : probeQuietly(candidates)) {
+    if (result.status == ProbeStatus::Answered) {
+      std::fputs((result.port + "\t" + registerText(result) + "\n").c_str(), stdout);
+      answered = true;
+    } else {
+      say(outcomeText(result));
+    }
+  }
+  std::fflush(stdout);
+  return answered ? 0 : PortNotOpened;
+}
+
+PortChoice chooseAnsweringPort(const std::vector<std::string>& candidates) {
+  std::vector<std::string> ports = withoutRepeats(candidates);
+  if (ports.empty()) {
+    say(std::string("ERROR : ") + kNoPortFound + "\n");
+    return {PortNotOpened, {}};
+  }
+  say("Looking for the Quorvel on " + std::to_string(ports.size()) + " serial port(s)...\n");
+  std::vector<ProbeResult> results = probeQuietly(ports);
+  std::vector<ProbeResult> answered;
+  std::copy_if(results.begin(), results.end(), std::back_inserter(answered),
+               [](const ProbeResult& result) { return result.status == ProbeStatus::Answered; });
+  if (answered.size() == 1) {
+    say("Quorvel found on " + answered.front().port + ".\n");
+    return {0, answered.front().port};
+  }
+  if (answered.empty()) {
+    say("ERROR : No Quorvel answered on these ports:\n" + outcomeList(results));
+    return {PortNotOpened, {}};
+  }
+  say("ERROR : Several instruments answered:\n" + outcomeList(answered) +
+      "Choose one with --port.\n");
+  return {kExitUsage, {}};
+}
+
+PortChoice checkUpgradePort(const std::string& requested) {
+  if (requested == kAutoPort) return chooseAnsweringPort(listedPortNames());
+  if (serialPortMissing(requested)) {
+    say("ERROR : Serial port " + requested + " does not exist.\n" + presentPortsText());
+    return {PortNotOpened, {}};
+  }
+  return {0, requested};
+}
+
+}  // namespace quorvel::cli

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "serial/port_list.h"
+
+namespace quorvel {
+
+// The serial ports the Linux kernel knows of: the entries of <sysRoot>/class/tty that have a
+// device behind them and a node in `devRoot`. A UART slot that the serial core found empty
+// (type 0, "unknown") is left out, as are virtual terminals and pseudo-terminals, which have
+// no device. Roots are parameters so that a fake tree can stand in for the system's.
+std::vector<SerialPortInfo> listSysfsSerialPorts(const std::filesystem::path& sysRoot,
+                                                 const std::filesystem::path& devRoot);
+
+}  // namespace quorvel

@@ -1,0 +1,52 @@
+// --port auto's choice among the probed ports, over simulated instruments.
+#include <gtest/gtest.h>
+
+#include "app/cli/port_commands.h"
+#include "platform/timing.h"
+#include "tests/support/simulator_process.h"
+
+namespace quorvel::cli {
+namespace {
+
+using testing::SimulatorProcess;
+
+SimulatorProcess simulator(std::vector<std::string> faults = {}) {
+  faults.insert(faults.end(), {"--timeout", "60"});
+  return SimulatorProcess(SIM_PATH, faults);
+}
+
+TEST(PortChoice, TakesTheOnePortThatAnswersOrSaysWhatWasFound) {
+  ScopedTimingScale fast(20);
+  SimulatorProcess first = simulator();
+  SimulatorProcess second = simulator({"--register-value", "0x0200"});
+  SimulatorProcess silent = simulator({"--silent-modbus"});
+  const std::string a = first.devicePath(), b = second.devicePath(), q = silent.devicePath();
+  struct Case {
+    std::vector<std::string> candidates;
+    PortChoice expected;
+    std::string messages;
+  };
+  const Case cases[] = {
+      {{q, "/nonexistent/ttyQ0", a}, {0, a}, "Quorvel found on " + a + ".\n"},
+      {{q, "/nonexistent/ttyQ0"},
+       {10, ""},
+       "ERROR : No Quorvel answered on these ports:\n  " + q +
+           ": no answer\n  /nonexistent/ttyQ0: does not exist\n"},
+      {{a, b},
+       {2, ""},
+       "ERROR : Several instruments answered:\n  " + a + ": answered, register 0x0100\n  " + b +
+           ": answered, register 0x0200\nChoose one with --port.\n"},
+      {{}, {10, ""}, "ERROR : No serial port found.\n"},
+  };
+  for (const Case& c : cases) {
+    ::testing::internal::CaptureStderr();
+    PortChoice choice = chooseAnsweringPort(c.candidates);
+    std::string messages = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(choice.status, c.expected.status) << messages;
+    EXPECT_EQ(choice.port, c.expected.port);
+    EXPECT_NE(messages.find(c.messages), std::string::npos) << messages;
+  }
+}
+
+}  // namespace
+}  // namespace quorvel::cli

@@ -1,5 +1,9 @@
 #include "app/cli/cli_options.h"
 
+#include <optional>
+
+#include "serial/port_list.h"
+
 namespace quorvel::cli {
 namespace {
 
@@ -8,6 +12,43 @@ CliOptions usageError(std::string message) {
   options.action = CliOptions::Action::UsageError;
   options.error = std::move(message);
   return options;
+}
+
+// The options that take a value, and where the value goes.
+struct ValueOption {
+  const char* name;
+  const char* valueName;
+  std::string CliOptions::*field;  // null: --port, which may be repeated
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--port", "NAME", nullptr},
+    {"--image", "FILE", &CliOptions::image},
+    {"--converter", "FILE", &CliOptions::converter},
+    {"--record", "FILE", &CliOptions::record},
+    {"--transcript", "FILE", &CliOptions::transcript},
+};
+
+// The option that `arg` names, with its value when written "--name=value".
+const ValueOption* valueOptionOf(const std::string& arg, std::optional<std::string>& inlineValue) {
+  for (const ValueOption& option : kValueOptions) {
+    const std::string name = option.name;
+    if (arg == name) return &option;
+    if (arg.rfind(name + "=", 0) == 0) {
+      inlineValue = arg.substr(name.size() + 1);
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+// The option of an upgrade that a port command was given, or null.
+const char* upgradeOnlyOption(const CliOptions& options) {
+  if (!options.image.empty()) return "--image";
+  if (!options.converter.empty()) return "--converter";
+  if (!options.record.empty()) return "--record";
+  if (!options.transcript.empty()) return "--transcript";
+  return nullptr;
 }
 
 CliOptions listPortsOptions(CliOptions options) {
@@ -24,10 +65,31 @@ CliOptions findOptions(CliOptions options) {
   return options;
 }
 
+// Two names of one device would have two transfers fight over it.
+std::string repeatedPortError(const std::vector<std::string>& ports) {
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    for (std::size_t j = i + 1; j < ports.size(); ++j) {
+      if (ports[i] == ports[j]) return "the port " + ports[i] + " is given twice";
+      if (portIdentity(ports[i]) == portIdentity(ports[j])) {
+        return "the ports " + ports[i] + " and " + ports[j] + " are the same device";
+      }
+    }
+  }
+  return {};
+}
+
 CliOptions upgradeOptions(CliOptions options) {
   if (options.ports.empty()) return usageError("option --port NAME is required");
-  if (options.ports.size() > 1) {
-    return usageError("an upgrade takes one --port (several can be probed with --find)");
+  if (options.ports.size() > kMaxPorts) {
+    return usageError("at most " + std::to_string(kMaxPorts) + " --port in one run");
+  }
+  for (const std::string& port : options.ports) {
+    if (port == kAutoPort && options.ports.size() > 1) {
+      return usageError("--port auto upgrades the one instrument it finds: no other --port");
+    }
+  }
+  if (std::string error = repeatedPortError(options.ports); !error.empty()) {
+    return usageError(error);
   }
   return options;
 }
@@ -48,27 +110,41 @@ CliOptions parseOptions(const std::vector<std::string>& args) {
       options.action = CliOptions::Action::Version;
       return options;
     }
-    if (arg == "--yes" || arg == "-y") {
+    std::optional<std::string> value;
+    if (const ValueOption* option = valueOptionOf(arg, value)) {
+      if (!value) {
+        if (i + 1 >= args.size()) {
+          return usageError(std::string("option ") + option->name + " needs a " +
+                            option->valueName);
+        }
+        value = args[++i];
+      }
+      if (value->empty()) {
+        return usageError(std::string("the value of ") + option->name + " is empty");
+      }
+      if (option->field == nullptr) {
+        options.ports.push_back(*value);
+      } else {
+        options.*(option->field) = *value;
+      }
+    } else if (arg == "--yes" || arg == "-y") {
       options.assumeYes = true;
     } else if (arg == "--list-ports") {
       listPorts = true;
     } else if (arg == "--find") {
       find = true;
-    } else if (arg == "--port") {
-      if (i + 1 >= args.size()) return usageError("option --port needs a NAME");
-      options.ports.push_back(args[++i]);
-    } else if (arg.rfind("--port=", 0) == 0) {
-      options.ports.push_back(arg.substr(7));
     } else if (!arg.empty() && arg[0] == '-') {
       return usageError("unknown option " + arg);
     } else {
       return usageError("unexpected argument " + arg);
     }
   }
-  for (const std::string& port : options.ports) {
-    if (port.empty()) return usageError("the port name is empty");
-  }
   if (listPorts && find) return usageError("choose either --list-ports or --find");
+  if (listPorts || find) {
+    if (const char* option = upgradeOnlyOption(options)) {
+      return usageError(std::string(option) + " applies to an upgrade only");
+    }
+  }
   if (listPorts) return listPortsOptions(std::move(options));
   if (find) return findOptions(std::move(options));
   return upgradeOptions(std::move(options));

@@ -99,7 +99,7 @@ std::string formatRecordLine(const UnitRecord& record) {
   field("port", jsonString(record.port));
   field("usb_serial", record.usbSerial ? jsonString(*record.usbSerial) : "null");
   field("image", jsonString(record.image));
-  field("image_sha256", jsonString(record.imageSha256));
+  field("image_sha256", record.imageSha256 ? jsonString(*record.imageSha256) : "null");
   field("compatibility", jsonString(record.compatibility));
   field("words", std::to_string(record.words));
   field("sectors", std::to_string(record.sectors));

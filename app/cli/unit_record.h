@@ -15,16 +15,16 @@ struct UnitRecord {
   std::string toolVersion;
   std::string host;
   std::string port;
-  std::optional<std::string> usbSerial;  // null when the system does not know it
-  std::string image;                     // the image file as the user named it
-  std::string imageSha256;
-  std::string compatibility;  // "major.minor"
-  std::uint64_t words = 0;    // data words of the image
-  std::uint64_t sectors = 0;  // sectors the instrument acknowledged
-  std::uint64_t retries = 0;  // tries beyond the first, over all sectors
-  double seconds = 0;         // from the loader-mode entry to the end of the transfer
-  int result = 0;             // the download result code
-  std::string message;        // its text for the user
+  std::optional<std::string> usbSerial;    // null when the system does not know it
+  std::string image;                       // the image file as the user named it
+  std::optional<std::string> imageSha256;  // null when the image could not be read
+  std::string compatibility;               // "major.minor"
+  std::uint64_t words = 0;                 // data words of the image
+  std::uint64_t sectors = 0;               // sectors the instrument acknowledged
+  std::uint64_t retries = 0;               // tries beyond the first, over all sectors
+  double seconds = 0;                      // from the loader-mode entry to the end of the transfer
+  int result = 0;                          // the download result code
+  std::string message;                     // its text for the user
 };
 
 // The record as one line of JSON, with its line end.

@@ -35,8 +35,7 @@ TEST(CliOptions, ParsesTheCommandLine) {
       {{"--port="}, Action::UsageError, {}, false},
       {{"--port", "COM1", "--colour"}, Action::UsageError, {}, false},
       {{"--port", "COM1", "extra"}, Action::UsageError, {}, false},
-      // One port per upgrade; probing several is for --find.
-      {{"--port", "a", "--port", "b"}, Action::UsageError, {}, false},
+      {{"--port", "a", "--port", "b"}, Action::Run, {"a", "b"}, false},
       {{"--list-ports", "--port", "a"}, Action::UsageError, {}, false},
       {{"--list-ports", "--find"}, Action::UsageError, {}, false},
       {{"--find", "--port", "auto"}, Action::UsageError, {}, false},

@@ -40,25 +40,28 @@ class BenchWatch {
 
   void untilAllEnded() {
     for (;;) {
+      // The states first, then the traces: every trace line of a state shown is printed
+      // before it.
+      std::vector<UnitProgress> states;
+      for (const BenchUnit& unit : units_) states.push_back(unit.transfer.progress());
       display_.printAbove(traces_.takeAll());
-      if (!showUnits()) break;
+      if (!showUnits(states)) return;
       if (interruptSignal() != 0 && !cancelAnnounced_) {
         display_.printAbove(kCancelingMessage);
         cancelAnnounced_ = true;
       }
       waitForWake();
     }
-    display_.printAbove(traces_.takeAll());  // what came just before the last end
   }
 
  private:
   // True while any transfer runs. A port is recorded as soon as its end is seen.
-  bool showUnits() {
+  bool showUnits(const std::vector<UnitProgress>& states) {
     bool running = false;
     for (std::size_t i = 0; i < units_.size(); ++i) {
       BenchUnit& unit = units_[i];
-      const bool ended = unit.transfer.channel().snapshot().ended;
-      display_.update(i, unit.transfer.progress());
+      display_.update(i, states[i]);
+      const bool ended = isFinal(states[i].state);
       if (ended && !unit.finished) {
         unit.finished = true;
         if (unit.transfer.attempted()) recordUnit(records_, unit.transfer.outcome());

@@ -126,7 +126,7 @@ int runBench(const FirmwareImage& image, const std::vector<std::string>& ports,
     unit.transfer.join();
     outcomes.push_back(unit.transfer.outcome());
   }
-  say("\n" + formatSummary(outcomes));
+  say(std::string("\n").append(formatSummary(outcomes)));
   return combinedExitStatus(outcomes);
 }
 

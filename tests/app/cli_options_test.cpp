@@ -67,7 +67,7 @@ TEST(CliOptions, TakesTheFilesOfAnUpgradeAndUpTo32DistinctPorts) {
 
   std::vector<std::string> args;
   for (std::size_t i = 0; i < kMaxPorts; ++i)
-    args.insert(args.end(), {"--port", "p" + std::to_string(i)});
+    args.insert(args.end(), {"--port", std::string("p").append(std::to_string(i))});
   EXPECT_EQ(parseOptions(args).ports.size(), kMaxPorts);
   args.insert(args.end(), {"--port", "one-more"});
   EXPECT_NE(parseOptions(args).error.find("at most 32"), std::string::npos);

@@ -85,7 +85,7 @@ TEST(UnitRecord, OneValidJsonLineWithEveryField) {
 
 TEST(RecordFile, AppendsWholeLinesFromConcurrentWritersAndRefusesTheUnwritable) {
   const fs::path path = scratchFile("record.jsonl");
-  std::ofstream(path) << "kept\n";  // never truncated
+  std::ofstream(path, std::ios::binary) << "kept\n";  // never truncated
   constexpr int kWriters = 4;
   constexpr int kLinesEach = 50;
   std::vector<std::thread> writers;

@@ -197,7 +197,6 @@ class ProgramRun {
     }
   }
 
-
   fs::path dir_;
   bool ownsDir_ = true;
   PROCESS_INFORMATION process_{};

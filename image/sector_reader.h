@@ -69,11 +69,6 @@ class SectorReader {
   // The compatibility word another reader has read from the same files: what every frame
   // then carries, without reading the files here.
   void useCompatibilityWord(std::uint16_t word) { compatibilityWord_ = word; }
-  // Used when the files are not both open: length 0, compatibility 0xFFFF.
-  void markUnusable() {
-    lsbLength_ = 0;
-    compatibilityWord_ = kNoCompatibilityWord;
-  }
 
  private:
   struct CharPair {

@@ -129,6 +129,24 @@ TEST_F(CliBench, OneRejectedSectorFailsOnlyItsInstrument) {
   EXPECT_FALSE(fs::exists(dir_ / "quorvel.out"));  // the copy went to the private directory
 }
 
+// A line pulled in the middle of the transfer and a port that cannot be opened: the other
+// instrument is upgraded all the same.
+TEST_F(CliBench, UnpluggedOrUnopenablePortsLeaveTheOthersAlone) {
+  writeImageElsewhere();
+  writeConverter();
+  addInstrument("pulled", {"--drop-after-sector", "1"});
+  addInstrument("good");
+  writeFile(dir_ / "plain", "");  // there, but no serial device
+  Outcome outcome =
+      run({"--port", "pulled", "--port", "plain", "--port", "good", "--yes", "--image", kImage});
+  EXPECT_EQ(outcome.status, 30) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "pulled      30 ")) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "plain       10 ")) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "good         0 ")) << outcome.err;
+  expectUpgraded("good");
+  EXPECT_FALSE(temporaryFilesLeft());
+}
+
 // The quick instrument is done before the interrupt and keeps its result; the paced ones are
 // still receiving and end canceled, without "GO".
 TEST_F(CliBench, InterruptCancelsTheRunningTransfersOnly) {

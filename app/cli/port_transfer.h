@@ -12,7 +12,7 @@
 #include "engine/downloader.h"
 
 // One instrument's transfer on a worker thread of its own, with what the front end shows and
-// records of it. The worker reports only through atomics and posted values; the main thread
+// records of it. The worker reports where it stands through atomics only; the main thread
 // never waits on it but to join it.
 namespace quorvel::cli {
 

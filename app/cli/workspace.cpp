@@ -33,19 +33,19 @@ bool copyStream(std::FILE* in, std::FILE* out, Sha256& hash, bool (*stopRequeste
       error = "interrupted";
       return false;
     }
+    errno = 0;
     const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), in);
+    if (std::ferror(in)) {
+      error = errno != 0 ? std::strerror(errno) : "read error";
+      return false;
+    }
     if (std::fwrite(chunk.data(), 1, got, out) != got) {
       error = std::strerror(errno);
       return false;
     }
     hash.update(chunk.data(), got);
-    if (got < chunk.size()) break;
+    if (got < chunk.size()) return true;
   }
-  if (std::ferror(in)) {
-    error = "read error";
-    return false;
-  }
-  return true;
 }
 
 bool copyFile(const std::string& source, const std::string& target, Sha256& hash,

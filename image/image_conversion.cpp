@@ -18,11 +18,6 @@ RequiredFileCheck missing(const char* name) {
 
 }  // namespace
 
-std::string pathIn(const std::string& directory, const char* name) {
-  if (directory.empty()) return name;
-  return directory + "/" + name;  // Windows takes the forward slash too
-}
-
 bool runConverter(const ConversionSetup& setup) {
   if (!removeTemporaryFiles(setup.directory)) {
     trace(1, "The temporary files of an earlier conversion cannot be deleted\n");

@@ -24,8 +24,11 @@ struct ConversionSetup {
   std::string converter;
 };
 
-// `name` inside `directory` (just `name` when the directory is empty).
-std::string pathIn(const std::string& directory, const char* name);
+// `name` inside `directory` (just `name` when the directory is empty). Windows takes the
+// forward slash too.
+inline std::string pathIn(const std::string& directory, const char* name) {
+  return directory.empty() ? std::string(name) : directory + "/" + name;
+}
 
 // Runs the converter on the image and waits for it to end. LSB.tmp and MSB.tmp are deleted
 // first, so that only what this run writes can ever be read. False when the converter did

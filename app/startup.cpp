@@ -12,10 +12,13 @@ std::string compatibilityMessage(unsigned major, unsigned minor) {
 }
 
 int runStartup(StartupFrontEnd& frontEnd) {
-  Downloader downloader;  // runs the converter before anything is shown
+  // The image is converted before anything is shown, and its files are deleted after the
+  // downloader over them has closed them.
+  const FirmwareImage image(frontEnd.conversionSetup());
+  Downloader downloader(image);
   if (const int status = frontEnd.afterConversion(); status != 0) return status;
   frontEnd.showSplash();
-  RequiredFileCheck check = checkRequiredFiles();
+  RequiredFileCheck check = frontEnd.requiredFiles();
   if (!check.ok) {
     frontEnd.showMissingFile(check);
     return kExitMissingFile;

@@ -40,36 +40,38 @@ std::string resultMessageFor(std::int32_t result) {
   }
 }
 
-Downloader::Downloader() {
-  // Without a finished run of the converter on fresh files, whatever the files hold is not
-  // this image's conversion.
-  const bool converted = runConverter();
+Downloader::Downloader() : ownImage_(std::in_place), image_(*ownImage_) {
+  openImage();
+}
+
+Downloader::Downloader(const FirmwareImage& image) : image_(image) {
+  openImage();
+}
+
+Downloader::~Downloader() {
+  reader_.close();  // before an own image deletes the files
+  frameBuffer_.reset();
+}
+
+void Downloader::openImage() {
   cancelled_ = false;
-  if (converted && reader_.open()) {
+  if (image_.usable() && reader_.open(image_.directory()) && readerMatchesImage()) {
     result_ = Success;
-    reader_.measureLsbLength();
-    reader_.readCompatibilityWord();
-    refuseFaultyImage();
   } else {
     result_ = FilesCorrupted;
-    reader_.markUnusable();
   }
   frameBuffer_ = std::make_unique<std::uint16_t[]>(kFrameBufferWords);
 }
 
-Downloader::~Downloader() {
-  reader_.close();
-  removeTemporaryFiles();
-  frameBuffer_.reset();
-}
-
-// An image cut short or out of step would otherwise be sent in part and closed with "GO".
-// The compatibility word stays as read so that the confirmation names the image's version.
-void Downloader::refuseFaultyImage() {
-  const ImageValidation validation = reader_.validate();
-  if (validation.ok()) return;
-  trace(1, "Image check failed: %s\n", validation.describe().c_str());
-  result_ = FilesCorrupted;
+// The files were checked once, when they were converted; a reader that finds them of
+// another length sees other files than the ones checked. Nothing is read from them before
+// the transfer, so that it reads what the disk holds then.
+bool Downloader::readerMatchesImage() {
+  reader_.measureLsbLength();
+  reader_.useCompatibilityWord(image_.compatibilityWord());
+  if (reader_.lsbLength() == image_.lsbLength()) return true;
+  trace(1, "The converted image changed after it was checked\n");
+  return false;
 }
 
 void Downloader::setPortName(const char* name) {
@@ -88,8 +90,11 @@ bool Downloader::pollCancel() {
   return true;
 }
 
-bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage) {
+bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage,
+                             DownloadObserver* observer) {
   if (result_ == FilesCorrupted) return false;
+  DownloadObserver silent;
+  observer_ = observer != nullptr ? observer : &silent;
   result_ = Success;
   bool succeeded = false;
   if (!enterLoader()) {
@@ -102,12 +107,14 @@ bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage) {
   }
   cancelled_ = false;
   reader_.rewind();
+  observer_ = nullptr;
   return succeeded;
 }
 
 // The loader-mode entry and the wait after it, both cut short by a cancel. False when a
 // cancel came before the transfer port is opened.
 bool Downloader::enterLoader() {
+  observer_->loaderEntryStarted();
   if (enterLoaderMode(kInstrumentSlaveAddress, portName_, kModbusBaud, cancelEvent_)) {
     cancelEvent_.waitFor(timing().afterLoaderEntryMs);
   }
@@ -120,6 +127,7 @@ bool Downloader::transferSectors(MessageTarget& target, unsigned progressMessage
   while (!cancelled_ && reader_.readSector(frame, frameWords_)) {
     ++sectorNumber;
     if (!sendSectorWithRetries(sectorNumber)) break;
+    observer_->sectorAcknowledged(sectorNumber);
     postProgress(target, progressMessage);
   }
   if (result_ == TransferFailed || cancelled_) return false;
@@ -144,6 +152,7 @@ bool Downloader::reachedEndOfImage() {
 bool Downloader::sendSectorWithRetries(std::uint32_t sectorNumber) {
   const CancelTest cancelTest = [this] { return pollCancel(); };
   for (int attempt = 1;; ++attempt) {
+    observer_->sectorTry(sectorNumber, static_cast<std::uint32_t>(attempt));
     trace(1, "Sending sector number %u, try %u (%lu words)\n", sectorNumber,
           static_cast<unsigned>(attempt), static_cast<unsigned long>(frameWords_));
     if (sendSector(port_, frameBuffer_.get(), frameWords_, cancelTest)) return true;

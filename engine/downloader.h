@@ -2,8 +2,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "engine/download_observer.h"
+#include "image/firmware_image.h"
 #include "image/sector_reader.h"
 #include "platform/cancel_event.h"
 #include "platform/message_target.h"
@@ -26,18 +29,26 @@ inline constexpr std::uint32_t kModbusBaud = 9600;
 // characters ("COM10"), as its port box always did.
 inline constexpr std::size_t kPortNameSize = 256;
 
-// The download engine: runs the converter and opens the image at construction, performs
-// one complete upgrade per runDownload, deletes the temporary files at destruction.
+// The download engine: performs one complete upgrade per runDownload over a converted image,
+// through a reader, a serial port and a cancel event of its own.
 class Downloader {
  public:
+  // Converts the image in the working directory and owns it: the temporary files are
+  // deleted when the downloader is destroyed.
   Downloader();
+  // Over an image converted elsewhere, which must outlive the downloader. The converter is
+  // not run and the files are neither changed nor deleted, so that several downloaders can
+  // share one image. An unusable image gives the result 20.
+  explicit Downloader(const FirmwareImage& image);
   ~Downloader();
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
 
   // Blocks for the whole upgrade; posts `progressMessage` with the percentage to
-  // `target`. True only when every sector was acknowledged and "GO" was sent.
-  bool runDownload(MessageTarget& target, unsigned progressMessage);
+  // `target` and reports the detail of the run to `observer`, if given. True only when
+  // every sector was acknowledged and "GO" was sent.
+  bool runDownload(MessageTarget& target, unsigned progressMessage,
+                   DownloadObserver* observer = nullptr);
   std::string resultMessage() const;
   bool pollCancel();
 
@@ -46,11 +57,13 @@ class Downloader {
   const char* portName() const { return portName_; }
   CancelEvent& cancelEvent() { return cancelEvent_; }
   std::int32_t result() const { return result_; }
-  std::uint16_t compatibilityWord() const { return reader_.compatibilityWord(); }
+  std::uint16_t compatibilityWord() const { return image_.compatibilityWord(); }
   const SectorReader& reader() const { return reader_; }
+  const FirmwareImage& image() const { return image_; }
 
  private:
-  void refuseFaultyImage();
+  void openImage();
+  bool readerMatchesImage();
   bool enterLoader();
   // The sector loop, "GO" and the final 100; true when "GO" was sent.
   bool transferSectors(MessageTarget& target, unsigned progressMessage);
@@ -59,6 +72,9 @@ class Downloader {
   bool reachedEndOfImage();
   void postProgress(MessageTarget& target, unsigned progressMessage);
 
+  std::optional<FirmwareImage> ownImage_;  // before image_, which may refer to it
+  const FirmwareImage& image_;
+  DownloadObserver* observer_ = nullptr;  // during a run only
   SectorReader reader_;
   std::unique_ptr<std::uint16_t[]> frameBuffer_;
   std::uint32_t frameWords_ = 0;

@@ -18,20 +18,28 @@ RequiredFileCheck missing(const char* name) {
 
 }  // namespace
 
-bool runConverter() {
-  if (!removeTemporaryFiles()) {
+bool runConverter(const ConversionSetup& setup) {
+  if (!removeTemporaryFiles(setup.directory)) {
     trace(1, "The temporary files of an earlier conversion cannot be deleted\n");
     return false;
   }
+  const bool ownConverter = setup.converter.empty();
   // An absent converter is reported by the required-file check; starting it anyway would
   // only let the system print its own "not found" first.
-  if (!detail::entryExists(converterFileName())) return false;
-  return detail::runConverterProcess(detail::kDefaultConverter, "");
+  const std::string present =
+      ownConverter ? pathIn(setup.directory, converterFileName()) : setup.converter;
+  if (!detail::entryExists(present.c_str())) return false;
+  if (ownConverter) {
+    return detail::runConverterProcess(detail::kDefaultConverter, setup.directory.c_str(),
+                                       detail::ConverterLaunch::CommandProcessor);
+  }
+  return detail::runConverterProcess(setup.converter.c_str(), setup.directory.c_str(),
+                                     detail::ConverterLaunch::Direct);
 }
 
-bool removeTemporaryFiles() {
-  const bool msbGone = detail::deleteFile(kMsbFileName);
-  const bool lsbGone = detail::deleteFile(kLsbFileName);
+bool removeTemporaryFiles(const std::string& directory) {
+  const bool msbGone = detail::deleteFile(pathIn(directory, kMsbFileName).c_str());
+  const bool lsbGone = detail::deleteFile(pathIn(directory, kLsbFileName).c_str());
   return msbGone && lsbGone;
 }
 

@@ -186,7 +186,7 @@ namespace detail {
 
 const char* const kDefaultConverter = "./hex55";
 
-bool runConverterProcess(const char* converter, const char* directory) {
+bool runConverterProcess(const char* converter, const char* directory, ConverterLaunch) {
   stopWakeReadEnd();  // before the flag is looked at, so that no stop can slip between
   if (gStopRequested) return false;
   ConverterProcess process;

@@ -54,9 +54,30 @@ HANDLE createKillOnCloseJob() {
   return job;
 }
 
-std::string commandLineFor(const char* commandProcessor, const char* converter) {
-  return std::string("\"") + commandProcessor + "\" /c " + converter + " -a " + kImageFileName +
-         " -o " + kLsbFileName + " -o " + kMsbFileName;
+const std::string kConverterArguments =
+    std::string(" -a ") + kImageFileName + " -o " + kLsbFileName + " -o " + kMsbFileName;
+
+std::string quoted(const char* text) {
+  return std::string("\"") + text + "\"";
+}
+
+// The program to start (null: searched for by name) and its command line.
+struct Launch {
+  const char* program;
+  std::string commandLine;
+};
+
+// Through the command processor named by COMSPEC, as the dialogs have always run the
+// converter; without COMSPEC it is searched for by name, as system() does.
+Launch commandProcessorLaunch(const char* converter) {
+  const char* comspec = std::getenv(kComspecVariable);
+  const bool named = comspec != nullptr && *comspec != '\0';
+  return {named ? comspec : nullptr, quoted(named ? comspec : kDefaultCommandProcessor) + " /c " +
+                                         converter + kConverterArguments};
+}
+
+Launch directLaunch(const char* converter) {
+  return {converter, quoted(converter) + kConverterArguments};
 }
 
 }  // namespace
@@ -77,20 +98,17 @@ namespace detail {
 
 const char* const kDefaultConverter = "hex55";
 
-// Through the command processor named by COMSPEC, as the converter has always been run.
-bool runConverterProcess(const char* converter, const char* directory) {
+bool runConverterProcess(const char* converter, const char* directory, ConverterLaunch launch) {
   const HANDLE stop = stopEvent();
   if (gStopRequested) return false;
-  const char* comspec = std::getenv(kComspecVariable);
-  const bool named = comspec != nullptr && *comspec != '\0';
-  // Without COMSPEC the command processor is searched for by name, as system() does.
-  std::string commandLine = commandLineFor(named ? comspec : kDefaultCommandProcessor, converter);
+  Launch start = launch == ConverterLaunch::Direct ? directLaunch(converter)
+                                                   : commandProcessorLaunch(converter);
   OwnedHandle job(createKillOnCloseJob());
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   // Suspended until it is in the job; no console window flashes up over the dialogs.
-  if (!CreateProcessA(named ? comspec : nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+  if (!CreateProcessA(start.program, start.commandLine.data(), nullptr, nullptr, FALSE,
                       CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
                       *directory != '\0' ? directory : nullptr, &startup, &process)) {
     return false;

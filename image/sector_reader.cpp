@@ -92,9 +92,8 @@ class ImageScanner {
   ImageValidation run() {
     bool inSector = false;
     std::uint32_t sectorWords = 0;
-    std::uint64_t imageWords = 0;
     for (;;) {
-      if (inSector && !scanBufferedData(sectorWords, imageWords)) return result_;
+      if (inSector && !scanBufferedData(sectorWords, result_.dataWords)) return result_;
       const std::uint64_t at = offset_;
       Pair c;
       if (!next(c)) return result_;
@@ -104,6 +103,7 @@ class ImageScanner {
         if (!scanAddressRecord(at)) return result_;
         inSector = true;
         sectorWords = 0;
+        ++result_.sectors;
         continue;
       }
       if (!inSector || !isUpperHexDigit(c.lsb)) continue;
@@ -111,14 +111,14 @@ class ImageScanner {
       if (++sectorWords > kMaxSectorDataWords) {
         return fail(ImageValidation::Fault::SectorTooLarge, at);
       }
-      ++imageWords;
+      ++result_.dataWords;
       const std::uint64_t secondAt = offset_;
       if (!next(c)) return result_;
       if (!isUpperHexDigit(c.lsb) || !isUpperHexDigit(c.msb)) {
         return fail(ImageValidation::Fault::BadSecondDigit, secondAt);
       }
     }
-    if (imageWords == 0) return fail(ImageValidation::Fault::NoData, offset_);
+    if (result_.dataWords == 0) return fail(ImageValidation::Fault::NoData, offset_);
     return result_;
   }
 
@@ -244,8 +244,8 @@ std::string ImageValidation::describe() const {
   return text;
 }
 
-bool SectorReader::open() {
-  return open(kMsbFileName, kLsbFileName);
+bool SectorReader::open(const std::string& directory) {
+  return open(pathIn(directory, kMsbFileName).c_str(), pathIn(directory, kLsbFileName).c_str());
 }
 
 bool SectorReader::open(const char* msbPath, const char* lsbPath) {

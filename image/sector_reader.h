@@ -33,6 +33,9 @@ struct ImageValidation {
   // position out of step (the shorter length for files of different lengths), the second
   // digit of a bad byte, the length of LSB.tmp for an image without data.
   std::uint64_t offset = 0;
+  // What the pass counted up to the fault (the whole image when ok()).
+  std::uint64_t dataWords = 0;
+  std::uint64_t sectors = 0;
   bool ok() const { return fault == Fault::None; }
   std::string describe() const;  // one line for logs and error messages
 };
@@ -41,9 +44,9 @@ struct ImageValidation {
 // by the LSB.tmp character alone; MSB.tmp only supplies the high-byte digits.
 class SectorReader {
  public:
-  // Opens MSB.tmp, then LSB.tmp, from the working directory. True only when both opened;
-  // a file that opened stays open until close().
-  bool open();
+  // Opens MSB.tmp, then LSB.tmp, from `directory` (empty: the working directory). True only
+  // when both opened; a file that opened stays open until close().
+  bool open(const std::string& directory = {});
   // Same, with explicit paths (tests, tools).
   bool open(const char* msbPath, const char* lsbPath);
   void close();
@@ -63,11 +66,9 @@ class SectorReader {
 
   std::uint64_t lsbLength() const { return lsbLength_; }
   std::uint16_t compatibilityWord() const { return compatibilityWord_; }
-  // Used when the files are not both open: length 0, compatibility 0xFFFF.
-  void markUnusable() {
-    lsbLength_ = 0;
-    compatibilityWord_ = kNoCompatibilityWord;
-  }
+  // The compatibility word another reader has read from the same files: what every frame
+  // then carries, without reading the files here.
+  void useCompatibilityWord(std::uint16_t word) { compatibilityWord_ = word; }
 
  private:
   struct CharPair {

@@ -30,6 +30,11 @@ std::vector<SerialPortInfo> listSerialPorts();
 // user can be told at once instead of after the erase warning. Opens nothing.
 bool serialPortMissing(std::string_view name);
 
+// What `name` leads to, the same for every name of one device, so that two names of it can
+// be told: the resolved device path on POSIX (symbolic links followed), the upper-case COM
+// name on Windows. `name` as it is when it cannot be resolved. Opens nothing.
+std::string portIdentity(std::string_view name);
+
 // Orders names with their digit runs compared as numbers: "ttyS2" < "ttyS10".
 bool naturalLess(std::string_view a, std::string_view b);
 void sortByName(std::vector<SerialPortInfo>& ports);

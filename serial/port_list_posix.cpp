@@ -54,4 +54,10 @@ bool serialPortMissing(std::string_view name) {
   return errno == ENOENT || errno == ENOTDIR;
 }
 
+std::string portIdentity(std::string_view name) {
+  std::error_code error;
+  const fs::path resolved = fs::canonical(posixDevicePath(name), error);
+  return error ? std::string(name) : resolved.string();
+}
+
 }  // namespace quorvel

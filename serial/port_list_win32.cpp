@@ -249,4 +249,16 @@ bool serialPortMissing(std::string_view name) {
   return !listed(listSerialPorts(), dosName);
 }
 
+// "\\.\COM3", "com3" and "COM3" are one port; other names are compared in upper case,
+// as the system does.
+std::string portIdentity(std::string_view name) {
+  constexpr std::string_view kDevicePrefix = "\\\\.\\";
+  if (name.starts_with(kDevicePrefix)) name.remove_prefix(kDevicePrefix.size());
+  std::string identity(name);
+  for (char& c : identity) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return identity;
+}
+
 }  // namespace quorvel

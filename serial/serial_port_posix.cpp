@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/timing.h"
+#include "serial/line_monitor.h"
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
@@ -345,6 +346,7 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
     failed = true;
     break;
   }
+  detail::reportReceived(buffer, received);
   if (failed) {
     trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);
   } else if (received < count) {
@@ -383,6 +385,7 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
     break;
   }
   if (failed) {
+    detail::reportSent(buffer, written);
     trace(1, "RS232 WRITE ERROR (line %d)\n", kStepWriteError);
     return written;
   }
@@ -393,6 +396,7 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
     ::tcflush(fd, TCOFLUSH);
     written -= std::min(unsent, written);
   }
+  detail::reportSent(buffer, written);
   if (written < count) {
     trace(1, "RS232 WRITE ERROR (line %d) : %lu char written instead of %lu\n", kStepShortWrite,
           static_cast<unsigned long>(written), static_cast<unsigned long>(count));

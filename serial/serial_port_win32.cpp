@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/timing.h"
+#include "serial/line_monitor.h"
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
@@ -165,7 +166,9 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
   ScopedCommTimeouts timeouts(port);
   timeouts.install(readTimeouts(timeouts.saved(), timeoutMs));
   DWORD received = 0;
-  if (!ReadFile(port, buffer, count, &received, nullptr)) {
+  const BOOL readOk = ReadFile(port, buffer, count, &received, nullptr);
+  detail::reportReceived(buffer, received);
+  if (!readOk) {
     trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);
   } else if (received < count) {
     trace(0, "RS232 READ TIMEOUT\n");
@@ -184,7 +187,9 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
   timeouts.install(writeTimeouts(timeouts.saved()));
   PurgeComm(port, PURGE_TXCLEAR);
   DWORD written = 0;
-  if (!WriteFile(port, buffer, count, &written, nullptr)) {
+  const BOOL writeOk = WriteFile(port, buffer, count, &written, nullptr);
+  detail::reportSent(buffer, written);
+  if (!writeOk) {
     trace(1, "RS232 WRITE ERROR (line %d)\n", kStepWriteError);
   } else if (written < count) {
     trace(1, "RS232 WRITE ERROR (line %d) : %lu char written instead of %lu\n", kStepShortWrite,

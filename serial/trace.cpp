@@ -41,6 +41,10 @@ int trace(std::uint8_t enable, const char* format, ...) {
   return length;
 }
 
+void writeStandardOutput(std::string_view text) {
+  detail::writeTrace(text.data(), text.size());
+}
+
 ScopedTraceSink::ScopedTraceSink(TraceSink& sink) : previous_(std::exchange(threadSink, &sink)) {}
 
 ScopedTraceSink::~ScopedTraceSink() {

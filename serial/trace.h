@@ -22,6 +22,10 @@ inline constexpr int kTraceBufferSize = 1024;
 // 0 for a dropped trace. One write per trace, no lock.
 int trace(std::uint8_t enable, const char* format, ...) QUORVEL_PRINTF_FORMAT(2, 3);
 
+// Writes `text` to standard output as a trace without a sink does: one write, nothing lost to
+// a short write. For sinks that pass traces on.
+void writeStandardOutput(std::string_view text);
+
 // Receives the formatted text of enabled traces instead of standard output. A sink shared
 // by several threads is called from all of them, possibly at the same time.
 class TraceSink {

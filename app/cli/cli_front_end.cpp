@@ -4,13 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "app/cli/console.h"
 #include "app/cli/port_commands.h"
+#include "app/cli/port_transfer.h"
 #include "app/cli/progress_display.h"
+#include "serial/trace.h"
 
 namespace quorvel::cli {
 
@@ -24,8 +25,11 @@ constexpr const char* kEraseWarningLine1 =
 constexpr const char* kEraseWarningLine2 = "PC before downloading the new firmware !";
 constexpr const char* kConfirmQuestion = "DO YOU REALLY WANT TO CONTINUE ?";
 constexpr const char* kPowerCycleRequest = "Turn OFF and then turn ON your Quorvel.";
-constexpr const char* kSuccessMessage = "Download successful.";
 constexpr const char* kNothingSent = "nothing was sent to the instrument.";
+constexpr const char* kCopyHint = "Please copy it in the current directory, where ";
+constexpr const char* kPathHint = "Please check the path given to ";
+// Traces of the main thread in the transcript: they belong to no port.
+constexpr const char* kNoPort = "-";
 
 void say(const std::string& text) {
   std::fputs(text.c_str(), stderr);
@@ -38,11 +42,6 @@ LineStatus readAnswer(std::string& answer) {
   LineStatus status = readLine(answer);
   if (status != LineStatus::Line || !isTerminal(stdin)) say("\n");
   return status;
-}
-
-bool isKnownResult(std::int32_t result) {
-  return result == PortNotOpened || result == FilesCorrupted || result == TransferFailed ||
-         result == Cancelled;
 }
 
 int interruptedStatus() {
@@ -88,6 +87,112 @@ bool followProgress(const ProgressChannel& channel) {
   }
 }
 
+// The missing-file message names the file as the user gave it, or where a default is looked
+// for.
+RequiredFileCheck missingFile(const std::string& name, const char* option) {
+  RequiredFileCheck check;
+  check.ok = false;
+  check.missingFile = name;
+  check.message = "Required file " + name + " not found !\n" +
+                  (option != nullptr ? std::string(kPathHint) + kProgramName + " " + option
+                                     : std::string(kCopyHint) + kProgramName + " looks for it") +
+                  "\n";
+  return check;
+}
+
+bool entryExists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+// A name the downloader would cut could reach another device than the one the user named.
+bool portNameFits(const std::string& port) {
+  constexpr std::size_t kMaxChars = kPortNameSize - 1;
+  if (port.size() <= kMaxChars) return true;
+  say(std::string("ERROR : The port name ") + port + " is too long (at most " +
+      std::to_string(kMaxChars) +
+      " characters).\nA shorter name for the same device serves, such as a symbolic link "
+      "in this directory.\n");
+  return false;
+}
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+std::string compatibilityText(std::uint16_t word) {
+  return std::to_string(word >> 8) + "." + std::to_string(word & 0xFFu);
+}
+
+bool interruptRequested() {
+  return interruptSignal() != 0;
+}
+
+// Traces of the main thread (the conversion, the image check) go to the transcript too.
+class MainThreadTraces : public TraceSink {
+ public:
+  explicit MainThreadTraces(Transcript& transcript) : transcript_(transcript) {}
+  void write(std::string_view text) override {
+    writeStandardOutput(text);
+    transcript_.traceLine(kNoPort, text);
+  }
+
+ private:
+  Transcript& transcript_;
+};
+
+ImageSource prepareImage(const CliOptions& options, const std::string& directory) {
+  ImageSource source;
+  source.imageGiven = !options.image.empty();
+  source.image = source.imageGiven ? options.image : kImageFileName;
+  source.converterGiven = !options.converter.empty();
+  source.converter = chooseConverter(options.converter);
+  source.directory = directory;
+  ImageCopy copy = copyImage(source.image, directory, interruptRequested);
+  source.sha256 = copy.sha256;
+  if (!copy.error.empty() && !interruptRequested()) {
+    trace(1, "Cannot copy the image %s: %s\n", source.image.c_str(), copy.error.c_str());
+  }
+  return source;
+}
+
+// Everything of an upgrade after the command line: the record and the transcript before
+// anything else, then the conversion in a private directory and the start-up sequence.
+int upgradeCommand(const CliOptions& options) {
+  RunFiles files;
+  std::string error;
+  if (!files.open(options, error)) {
+    say(std::string(kProgramName) + ": " + error + "\n");
+    return kExitUsage;
+  }
+  InterruptGuard interrupts;
+  std::optional<MainThreadTraces> traces;
+  std::optional<ScopedTraceSink> traceScope;
+  if (Transcript* transcript = files.transcript()) {
+    traces.emplace(*transcript);
+    traceScope.emplace(*traces);
+  }
+  int status = kExitInternal;
+  {
+    PrivateDirectory workspace;  // removed before the interrupts are let go
+    if (!workspace.create(error)) {
+      say(std::string(kProgramName) + ": " + error + "\n");
+      return kExitInternal;
+    }
+    const ImageSource source = prepareImage(options, workspace.path());
+    TerminalFrontEnd frontEnd(options, source, files);
+    status = runStartup(frontEnd);
+    if (status == kExitDeclined) status = frontEnd.declinedStatus();
+  }
+  if (Transcript* transcript = files.transcript(); transcript != nullptr && !transcript->close()) {
+    say(std::string(kProgramName) + ": the transcript " + options.transcript +
+        " could not be written whole.\n");
+  }
+  return status;
+}
+
 }  // namespace
 
 bool isYesAnswer(const std::string& answer) {
@@ -100,8 +205,18 @@ bool isYesAnswer(const std::string& answer) {
   return word == "y" || word == "yes";
 }
 
-TerminalFrontEnd::TerminalFrontEnd(const CliOptions& options)
-    : options_(options), port_(options.ports.empty() ? std::string() : options.ports.front()) {}
+bool RunFiles::open(const CliOptions& options, std::string& error) {
+  if (!options.record.empty() && !record_.open(options.record, error)) return false;
+  return options.transcript.empty() || transcript_.open(options.transcript, error);
+}
+
+TerminalFrontEnd::TerminalFrontEnd(const CliOptions& options, const ImageSource& source,
+                                   RunFiles& files)
+    : options_(options), source_(source), files_(files), ports_(options.ports) {}
+
+ConversionSetup TerminalFrontEnd::conversionSetup() {
+  return {source_.directory, source_.converter.path};
+}
 
 // A converter that hangs is ended by the interrupt (requestConverterStop); nothing of the
 // start-up follows it.
@@ -111,25 +226,44 @@ int TerminalFrontEnd::afterConversion() {
 
 void TerminalFrontEnd::showSplash() {
   say(std::string("Quorvel Zambrio firmware upgrade, ") + versionText());
+  if (source_.converter.besideProgram) {
+    say("Converter: " + source_.converter.path + " (none in the current directory)\n");
+  }
 }
 
-// The files are looked for in the working directory, wherever the program itself lies.
+RequiredFileCheck TerminalFrontEnd::requiredFiles() {
+  if (!entryExists(source_.image)) {
+    return missingFile(source_.image, source_.imageGiven ? "--image" : nullptr);
+  }
+  if (!entryExists(source_.converter.path)) {
+    return missingFile(source_.converter.shown, source_.converterGiven ? "--converter" : nullptr);
+  }
+  return {};
+}
+
 void TerminalFrontEnd::showMissingFile(const RequiredFileCheck& check) {
-  say("Required file " + check.missingFile +
-      " not found !\nPlease copy it in the current directory, where " + kProgramName +
-      " looks for it\n");
+  say(check.message);
 }
 
 int TerminalFrontEnd::checkPort() {
-  PortChoice choice = checkUpgradePort(port_);
-  if (interruptSignal() != 0) return interruptedExit();
-  if (choice.status == 0) port_ = choice.port;
-  return choice.status;
+  std::vector<std::string> checked;
+  for (const std::string& port : ports_) {
+    PortChoice choice = checkUpgradePort(port);
+    if (interruptSignal() != 0) return interruptedExit();
+    if (choice.status != 0) return choice.status;
+    checked.push_back(choice.port);
+  }
+  ports_ = checked;
+  return 0;
 }
 
 bool TerminalFrontEnd::confirmUpgrade(unsigned major, unsigned minor) {
   say(compatibilityMessage(major, minor) + "\n" + kEraseWarningLine1 + "\n" + kEraseWarningLine2 +
       "\n");
+  if (ports_.size() > 1) {
+    say("The upgrade goes to " + std::to_string(ports_.size()) + " instruments: " + joined(ports_) +
+        "\n");
+  }
   if (options_.assumeYes) {
     say(std::string(kConfirmQuestion) + " yes (--yes)\n");
     return true;
@@ -143,24 +277,24 @@ bool TerminalFrontEnd::confirmUpgrade(unsigned major, unsigned minor) {
 }
 
 int TerminalFrontEnd::runUpgrade(Downloader& downloader) {
-  downloader.setPortName(port_.c_str());
-  if (port_ != downloader.portName()) {
-    // Opening a cut name could reach another device than the one the user named.
-    say(std::string("ERROR : The port name ") + port_ + " is too long (at most " +
-        std::to_string(std::string(downloader.portName()).size()) +
-        " characters).\nA shorter name for the same device serves, such as a symbolic link "
-        "in this directory.\n");
-    return kExitUsage;
+  for (const std::string& port : ports_) {
+    if (!portNameFits(port)) return kExitUsage;
   }
   int status = 0;
   if (!awaitPowerCycle(status)) return status;
   if (interruptSignal() != 0) return interruptedExit();
-  return download(downloader);
+  const RunRecords records = runRecords(downloader.image());
+  if (ports_.size() == 1) return download(downloader, records);
+  return runBench(downloader.image(), ports_, files_.transcript(), records);
 }
 
 bool TerminalFrontEnd::awaitPowerCycle(int& status) {
   if (options_.assumeYes) return true;
-  say(std::string(kPowerCycleRequest) + "\nWhen done press Enter ");
+  const std::string request = ports_.size() == 1
+                                  ? std::string(kPowerCycleRequest)
+                                  : "Turn OFF and then turn ON each of the " +
+                                        std::to_string(ports_.size()) + " Quorvel instruments.";
+  say(request + "\nWhen done press Enter ");
   std::string ignored;
   const LineStatus answer = readAnswer(ignored);
   if (answer == LineStatus::Line) return true;
@@ -169,28 +303,34 @@ bool TerminalFrontEnd::awaitPowerCycle(int& status) {
   return false;
 }
 
-int TerminalFrontEnd::download(Downloader& downloader) {
+int TerminalFrontEnd::download(Downloader& downloader, const RunRecords& records) {
   CancelOnInterrupt cancelScope(downloader.cancelEvent());
-  ProgressChannel channel(wakeMainThread);
-  std::thread worker;
-  try {
-    worker = std::thread([&downloader, &channel] {
-      bool succeeded = downloader.runDownload(channel, WM_DOWNLOAD_PROGRESS);
-      channel.post(WM_DOWNLOAD_END, succeeded ? 1 : 0, 0);
-    });
-  } catch (const std::system_error&) {
-    say("ERROR : Unable to start the download.\n");
+  PortTransfer transfer(downloader, ports_.front(),
+                        {files_.transcript(), TraceRoute::AsIs, nullptr});
+  if (!transfer.start()) {
+    say(transfer.outcome().message + "\n");
     return kExitInternal;
   }
-  bool succeeded = followProgress(channel);
-  worker.join();
-  if (succeeded) {
-    say(std::string(kSuccessMessage) + "\n");
-    return 0;
-  }
-  say(downloader.resultMessage() + "\n");
-  // A failed run must never leave with status 0, whatever its result says.
-  return isKnownResult(downloader.result()) ? downloader.result() : kExitInternal;
+  followProgress(transfer.channel());
+  transfer.join();
+  const UnitOutcome outcome = transfer.outcome();
+  recordUnit(records, outcome);
+  say(outcome.message + "\n");
+  return outcome.result;
+}
+
+RunRecords TerminalFrontEnd::runRecords(const FirmwareImage& image) {
+  RunRecords records;
+  records.file = files_.record();
+  if (records.file == nullptr) return records;
+  records.common.toolVersion = kVersionText;
+  records.common.host = hostName();
+  records.common.image = source_.image;
+  records.common.imageSha256 = source_.sha256;
+  records.common.compatibility = compatibilityText(image.compatibilityWord());
+  records.common.words = image.dataWords();
+  records.listedPorts = listSerialPorts();
+  return records;
 }
 
 int runCli(const std::vector<std::string>& args) {
@@ -212,10 +352,7 @@ int runCli(const std::vector<std::string>& args) {
   }
   if (options.action == CliOptions::Action::ListPorts) return listPortsCommand();
   if (options.action == CliOptions::Action::Find) return findCommand(options.ports);
-  InterruptGuard interrupts;
-  TerminalFrontEnd frontEnd(options);
-  const int status = runStartup(frontEnd);
-  return status == kExitDeclined ? frontEnd.declinedStatus() : status;
+  return upgradeCommand(options);
 }
 
 int cliMain(int argc, char** argv) {
@@ -223,7 +360,7 @@ int cliMain(int argc, char** argv) {
   try {
     return runCli(args);
   } catch (const std::exception& error) {
-    // Unwinding has run the downloader's destructor: the temporary files are gone.
+    // Unwinding has removed the image's files and the private directory.
     say(std::string(kProgramName) + ": internal error (" + error.what() +
         "); the upgrade was stopped.\n");
     return kExitInternal;

@@ -1,5 +1,9 @@
 #include "app/cli/cli_options.h"
 
+#include <optional>
+
+#include "serial/port_list.h"
+
 namespace quorvel::cli {
 namespace {
 
@@ -8,6 +12,43 @@ CliOptions usageError(std::string message) {
   options.action = CliOptions::Action::UsageError;
   options.error = std::move(message);
   return options;
+}
+
+// The options that take a value, and where the value goes.
+struct ValueOption {
+  const char* name;
+  const char* valueName;
+  std::string CliOptions::*field;  // null: --port, which may be repeated
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--port", "NAME", nullptr},
+    {"--image", "FILE", &CliOptions::image},
+    {"--converter", "FILE", &CliOptions::converter},
+    {"--record", "FILE", &CliOptions::record},
+    {"--transcript", "FILE", &CliOptions::transcript},
+};
+
+// The option that `arg` names, with its value when written "--name=value".
+const ValueOption* valueOptionOf(const std::string& arg, std::optional<std::string>& inlineValue) {
+  for (const ValueOption& option : kValueOptions) {
+    const std::string name = option.name;
+    if (arg == name) return &option;
+    if (arg.rfind(name + "=", 0) == 0) {
+      inlineValue = arg.substr(name.size() + 1);
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+// The option of an upgrade that a port command was given, or null.
+const char* upgradeOnlyOption(const CliOptions& options) {
+  if (!options.image.empty()) return "--image";
+  if (!options.converter.empty()) return "--converter";
+  if (!options.record.empty()) return "--record";
+  if (!options.transcript.empty()) return "--transcript";
+  return nullptr;
 }
 
 CliOptions listPortsOptions(CliOptions options) {
@@ -24,10 +65,31 @@ CliOptions findOptions(CliOptions options) {
   return options;
 }
 
+// Two names of one device would have two transfers fight over it.
+std::string repeatedPortError(const std::vector<std::string>& ports) {
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    for (std::size_t j = i + 1; j < ports.size(); ++j) {
+      if (ports[i] == ports[j]) return "the port " + ports[i] + " is given twice";
+      if (portIdentity(ports[i]) == portIdentity(ports[j])) {
+        return "the ports " + ports[i] + " and " + ports[j] + " are the same device";
+      }
+    }
+  }
+  return {};
+}
+
 CliOptions upgradeOptions(CliOptions options) {
   if (options.ports.empty()) return usageError("option --port NAME is required");
-  if (options.ports.size() > 1) {
-    return usageError("an upgrade takes one --port (several can be probed with --find)");
+  if (options.ports.size() > kMaxPorts) {
+    return usageError("at most " + std::to_string(kMaxPorts) + " --port in one run");
+  }
+  for (const std::string& port : options.ports) {
+    if (port == kAutoPort && options.ports.size() > 1) {
+      return usageError("--port auto upgrades the one instrument it finds: no other --port");
+    }
+  }
+  if (std::string error = repeatedPortError(options.ports); !error.empty()) {
+    return usageError(error);
   }
   return options;
 }
@@ -48,27 +110,41 @@ CliOptions parseOptions(const std::vector<std::string>& args) {
       options.action = CliOptions::Action::Version;
       return options;
     }
-    if (arg == "--yes" || arg == "-y") {
+    std::optional<std::string> value;
+    if (const ValueOption* option = valueOptionOf(arg, value)) {
+      if (!value) {
+        if (i + 1 >= args.size()) {
+          return usageError(std::string("option ") + option->name + " needs a " +
+                            option->valueName);
+        }
+        value = args[++i];
+      }
+      if (value->empty()) {
+        return usageError(std::string("the value of ") + option->name + " is empty");
+      }
+      if (option->field == nullptr) {
+        options.ports.push_back(*value);
+      } else {
+        options.*(option->field) = *value;
+      }
+    } else if (arg == "--yes" || arg == "-y") {
       options.assumeYes = true;
     } else if (arg == "--list-ports") {
       listPorts = true;
     } else if (arg == "--find") {
       find = true;
-    } else if (arg == "--port") {
-      if (i + 1 >= args.size()) return usageError("option --port needs a NAME");
-      options.ports.push_back(args[++i]);
-    } else if (arg.rfind("--port=", 0) == 0) {
-      options.ports.push_back(arg.substr(7));
     } else if (!arg.empty() && arg[0] == '-') {
       return usageError("unknown option " + arg);
     } else {
       return usageError("unexpected argument " + arg);
     }
   }
-  for (const std::string& port : options.ports) {
-    if (port.empty()) return usageError("the port name is empty");
-  }
   if (listPorts && find) return usageError("choose either --list-ports or --find");
+  if (listPorts || find) {
+    if (const char* option = upgradeOnlyOption(options)) {
+      return usageError(std::string(option) + " applies to an upgrade only");
+    }
+  }
   if (listPorts) return listPortsOptions(std::move(options));
   if (find) return findOptions(std::move(options));
   return upgradeOptions(std::move(options));
@@ -76,7 +152,8 @@ CliOptions parseOptions(const std::vector<std::string>& args) {
 
 std::string usageText() {
   return std::string("Usage: ") + kProgramName +
-         " --port NAME|auto [--yes]\n"
+         " --port NAME|auto [--port NAME]... [--yes]\n"
+         "         [--image FILE] [--converter FILE] [--record FILE] [--transcript FILE]\n"
          "       " +
          kProgramName +
          " --list-ports\n"
@@ -87,28 +164,35 @@ std::string usageText() {
          kProgramName +
          " --help | --version\n"
          "\n"
-         "Upgrades a Quorvel with the firmware image quorvel.out of the current directory,\n"
-         "converted by the hex55 converter found beside it.\n"
+         "Upgrades a Quorvel, or several at once, with a firmware image converted by hex55 in\n"
+         "a private temporary directory; nothing is written to the current directory.\n"
          "\n"
-         "  --port NAME   serial port of the instrument (a device path such as /dev/ttyUSB0,\n"
-         "                or COMn); auto: the one port where an instrument answers the probe\n"
+         "  --port NAME   serial port of an instrument (a device path such as /dev/ttyUSB0,\n"
+         "                or COMn); up to 32 for as many instruments upgraded in parallel;\n"
+         "                auto: the one port where an instrument answers the probe\n"
          "  --yes         answer YES to the erase warning and skip the power-cycle prompt\n"
+         "  --image FILE  the firmware image (default: quorvel.out in the current directory)\n"
+         "  --converter FILE  the converter (default: hex55 in the current directory, else\n"
+         "                the one beside this program)\n"
+         "  --record FILE  append one JSON line per instrument and run (JSON Lines)\n"
+         "  --transcript FILE  write every byte sent and received, with the traces\n"
          "  --list-ports  list the serial ports present: name, description, USB id, serial\n"
          "  --find        probe every listed port, or each --port given, with one read-only\n"
          "                request; print PORT<TAB>register 0xNNNN for each that answered\n"
          "  --help        show this text\n"
          "  --version     show the version\n"
          "\n"
-         "Traces go to standard output; prompts, progress and messages to standard error.\n"
-         "Ctrl+C, SIGTERM or SIGHUP during the download cancels it; before it, they end\n"
-         "the program (and a running converter).\n"
+         "Traces go to standard output, prefixed with their port when there are several;\n"
+         "prompts, progress and messages to standard error. Ctrl+C, SIGTERM or SIGHUP during\n"
+         "the download cancels it on every port still running; before it, they end the\n"
+         "program (and a running converter).\n"
          "\n"
-         "Exit status:\n"
+         "Exit status (several ports: 0 when all succeeded, else the highest result):\n"
          "  0    download successful; --find: an instrument answered\n"
          "  1    the erase warning or the power-cycle prompt was declined (or input ended)\n"
-         "  2    usage error, quorvel.out or hex55 missing, or several instruments answered\n"
-         "       --port auto\n"
-         "  3    the download could not be started\n"
+         "  2    usage error, the image or the converter missing, the record or transcript\n"
+         "       not writable, or several instruments answered --port auto\n"
+         "  3    the download could not be started (no thread, no private directory)\n"
          "  10   the serial port does not exist or could not be opened, or no instrument\n"
          "       answered --find or --port auto\n"
          "  20   the image or its conversion is corrupted\n"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -32,13 +33,16 @@ int interruptSignal();
 const char* interruptName(int signalNumber);
 
 // While it lives, an interrupt also signals `event`; an interrupt that came before is
-// passed on at once. Must be destroyed before the event is.
+// passed on at once. Must be destroyed before the event is. Up to kMaxPorts may live at once.
 class CancelOnInterrupt {
  public:
   explicit CancelOnInterrupt(CancelEvent& event);
   ~CancelOnInterrupt();
   CancelOnInterrupt(const CancelOnInterrupt&) = delete;
   CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+
+ private:
+  std::atomic<CancelEvent*>* slot_ = nullptr;  // where the event is registered
 };
 
 // Wakes the main thread from waitForWake(). Never blocks; safe from a signal handler.

@@ -31,7 +31,10 @@ struct Outcome {
 
 class CliProcess : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty());
+    fs::create_directory(privateArea());
+  }
 
   void TearDown() override {
     if (simulator_) {
@@ -52,9 +55,14 @@ class CliProcess : public ::testing::Test {
     ASSERT_EQ(maker.wait(kRunTimeout), 0) << readFile(dir_ / "maker.err");
   }
 
+  // The converter runs in a private directory: what it leaves for the test goes here.
+  std::string logLine() const {
+    return "echo ran >> '" + (dir_ / "converter.log").string() + "'\n";
+  }
+
   // A converter that logs its runs, then hands over to the real one (or writes a bad pair).
   void writeConverter(bool corrupt = false) {
-    std::string script = "#!/bin/sh\necho ran >> converter.log\n";
+    std::string script = "#!/bin/sh\n" + logLine();
     if (corrupt) {
       script += "'" HEX55_PATH "' \"$@\" && head -c 100 LSB.tmp > MSB.tmp\n";
     } else {
@@ -87,6 +95,7 @@ class CliProcess : public ::testing::Test {
     ChildSetup setup{args, dir_.path(), {}, dir_ / "cli.out", dir_ / "cli.err", std::move(input),
                      -1,   -1};
     setup.environment["QUORVEL_TIME_DIVISOR"] = divisor != nullptr ? divisor : kFastDivisor;
+    setup.environment["TMPDIR"] = privateArea().string();
     return setup;
   }
 
@@ -103,8 +112,12 @@ class CliProcess : public ::testing::Test {
     return finish(cli);
   }
 
+  // Where the program makes its private directory (its TMPDIR).
+  fs::path privateArea() const { return dir_ / "tmp"; }
+  bool privateDirectoryLeft() const { return !fs::is_empty(privateArea()); }
+  // Nothing in the working directory, nothing left of the private directory.
   bool temporaryFilesLeft() const {
-    return fs::exists(dir_ / "LSB.tmp") || fs::exists(dir_ / "MSB.tmp");
+    return fs::exists(dir_ / "LSB.tmp") || fs::exists(dir_ / "MSB.tmp") || privateDirectoryLeft();
   }
   bool converterRan() const { return fs::exists(dir_ / "converter.log"); }
   bool imageReceived() const { return fs::exists(dir_ / "dump.hex"); }

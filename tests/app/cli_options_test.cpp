@@ -35,8 +35,7 @@ TEST(CliOptions, ParsesTheCommandLine) {
       {{"--port="}, Action::UsageError, {}, false},
       {{"--port", "COM1", "--colour"}, Action::UsageError, {}, false},
       {{"--port", "COM1", "extra"}, Action::UsageError, {}, false},
-      // One port per upgrade; probing several is for --find.
-      {{"--port", "a", "--port", "b"}, Action::UsageError, {}, false},
+      {{"--port", "a", "--port", "b"}, Action::Run, {"a", "b"}, false},
       {{"--list-ports", "--port", "a"}, Action::UsageError, {}, false},
       {{"--list-ports", "--find"}, Action::UsageError, {}, false},
       {{"--find", "--port", "auto"}, Action::UsageError, {}, false},
@@ -53,6 +52,42 @@ TEST(CliOptions, ParsesTheCommandLine) {
       EXPECT_EQ(options.assumeYes, c.assumeYes);
     }
     EXPECT_EQ(options.error.empty(), c.action != Action::UsageError);
+  }
+}
+
+TEST(CliOptions, TakesTheFilesOfAnUpgradeAndUpTo32DistinctPorts) {
+  CliOptions options =
+      parseOptions({"--port", "a", "--image", "fw/new.out", "--converter=bin/hex55", "--record",
+                    "units.jsonl", "--transcript=line.txt"});
+  ASSERT_EQ(options.action, Action::Run) << options.error;
+  EXPECT_EQ(options.image, "fw/new.out");
+  EXPECT_EQ(options.converter, "bin/hex55");
+  EXPECT_EQ(options.record, "units.jsonl");
+  EXPECT_EQ(options.transcript, "line.txt");
+
+  std::vector<std::string> args;
+  for (std::size_t i = 0; i < kMaxPorts; ++i)
+    args.insert(args.end(), {"--port", std::string("p").append(std::to_string(i))});
+  EXPECT_EQ(parseOptions(args).ports.size(), kMaxPorts);
+  args.insert(args.end(), {"--port", "one-more"});
+  EXPECT_NE(parseOptions(args).error.find("at most 32"), std::string::npos);
+
+  struct Refused {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Refused refused[] = {
+      {{"--port", "a", "--port", "b", "--port", "a"}, "the port a is given twice"},
+      {{"--port", "auto", "--port", "a"}, "no other --port"},
+      {{"--find", "--record", "r"}, "--record applies to an upgrade only"},
+      {{"--list-ports", "--image", "x"}, "--image applies to an upgrade only"},
+      {{"--port", "a", "--image"}, "option --image needs a FILE"},
+      {{"--port", "a", "--transcript="}, "the value of --transcript is empty"},
+  };
+  for (const Refused& r : refused) {
+    CliOptions refusedOptions = parseOptions(r.args);
+    EXPECT_EQ(refusedOptions.action, Action::UsageError) << r.says;
+    EXPECT_NE(refusedOptions.error.find(r.says), std::string::npos) << refusedOptions.error;
   }
 }
 

@@ -12,13 +12,17 @@ namespace {
 constexpr const char* kCorrupted = "ERROR : File to download quorvel.out or utility hex55";
 constexpr const char* kCanceled = "Download canceled by user.\n";
 
-std::string converterScript(const std::string& body) {
-  return "#!/bin/sh\necho ran >> converter.log\n" + body;
-}
+// The converter's own script: logs its run, then `body`, in the private directory.
+class CliSafety : public CliProcess {
+ protected:
+  std::string converterScript(const std::string& body) const {
+    return "#!/bin/sh\n" + logLine() + body;
+  }
+};
 
 // Files left in the working directory by an earlier run, valid and of this very image, are
-// never flashed when the converter then fails.
-TEST_F(CliProcess, StaleTemporaryFilesAreNeverFlashed) {
+// never flashed when the converter then fails, nor touched.
+TEST_F(CliSafety, StaleTemporaryFilesAreNeverFlashed) {
   writeImage();
   Child conversion({{HEX55_PATH, "-a", "quorvel.out", "-o", "LSB.tmp", "-o", "MSB.tmp"},
                     dir_.path(),
@@ -35,12 +39,13 @@ TEST_F(CliProcess, StaleTemporaryFilesAreNeverFlashed) {
   EXPECT_EQ(outcome.status, 20) << outcome.err;
   EXPECT_TRUE(contains(outcome.err, kCorrupted)) << outcome.err;
   EXPECT_FALSE(contains(outcome.out, "Sending sector"));
-  EXPECT_FALSE(temporaryFilesLeft());
+  EXPECT_TRUE(fs::exists(dir_ / "LSB.tmp") && fs::exists(dir_ / "MSB.tmp"));
+  EXPECT_FALSE(privateDirectoryLeft());
   EXPECT_FALSE(imageReceived());
 }
 
 // A directory or a FIFO where the converter should have left a file: refused at once.
-TEST_F(CliProcess, TemporaryFilesThatAreNoPlainFilesAreRefused) {
+TEST_F(CliSafety, TemporaryFilesThatAreNoPlainFilesAreRefused) {
   writeImage();
   startSimulator();
   for (const char* replace : {"rm LSB.tmp && mkfifo LSB.tmp", "rm MSB.tmp && mkdir MSB.tmp"}) {
@@ -100,12 +105,13 @@ struct HangCase {
   bool ignoresTerm;  // the converter and its child: only SIGKILL ends them
 };
 
-class CliHangingConverter : public CliProcess, public ::testing::WithParamInterface<HangCase> {};
+class CliHangingConverter : public CliSafety, public ::testing::WithParamInterface<HangCase> {};
 
 TEST_P(CliHangingConverter, InterruptEndsItsWholeGroupAndTheTool) {
   writeImage();
   std::string body = GetParam().ignoresTerm ? "trap '' TERM\n" : "";
-  body += "printf partial > LSB.tmp\nsleep 1000 &\necho $! > sleeper.pid\n: > started\nwait\n";
+  body += "printf partial > LSB.tmp\nsleep 1000 &\necho $! > '" + (dir_ / "sleeper.pid").string() +
+          "'\n: > '" + (dir_ / "started").string() + "'\nwait\n";
   writeFile(dir_ / "hex55", converterScript(body), true);
   Child cli(cliSetup({"--port", kPort}, std::nullopt));
   ASSERT_TRUE(waitForText(dir_ / "converter.log", "ran", kPromptWait));

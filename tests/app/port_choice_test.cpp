@@ -23,27 +23,30 @@ TEST(PortChoice, TakesTheOnePortThatAnswersOrSaysWhatWasFound) {
   const std::string a = first.devicePath(), b = second.devicePath(), q = silent.devicePath();
   struct Case {
     std::vector<std::string> candidates;
-    PortChoice expected;
+    int status;
+    std::string port;
     std::string messages;
   };
   const Case cases[] = {
-      {{q, "/nonexistent/ttyQ0", a}, {0, a}, "Quorvel found on " + a + ".\n"},
+      {{q, "/nonexistent/ttyQ0", a}, 0, a, "Quorvel found on " + a + ".\n"},
       {{q, "/nonexistent/ttyQ0"},
-       {10, ""},
+       10,
+       "",
        "ERROR : No Quorvel answered on these ports:\n  " + q +
            ": no answer\n  /nonexistent/ttyQ0: does not exist\n"},
       {{a, b},
-       {2, ""},
+       2,
+       "",
        "ERROR : Several instruments answered:\n  " + a + ": answered, register 0x0100\n  " + b +
            ": answered, register 0x0200\nChoose one with --port.\n"},
-      {{}, {10, ""}, "ERROR : No serial port found.\n"},
+      {{}, 10, "", "ERROR : No serial port found.\n"},
   };
   for (const Case& c : cases) {
     ::testing::internal::CaptureStderr();
     PortChoice choice = chooseAnsweringPort(c.candidates);
     std::string messages = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(choice.status, c.expected.status) << messages;
-    EXPECT_EQ(choice.port, c.expected.port);
+    EXPECT_EQ(choice.status, c.status) << messages;
+    EXPECT_EQ(choice.port, c.port);
     EXPECT_NE(messages.find(c.messages), std::string::npos) << messages;
   }
 }

@@ -29,6 +29,26 @@ TEST_F(ImageConversionTest, RunsTheConverterWithItsCommandLineAndWaits) {
   EXPECT_EQ(args, "-a quorvel.out -o LSB.tmp -o MSB.tmp");
 }
 
+// The command line converts in a directory of its own with a converter named by its path,
+// started directly; nothing lands in the working directory.
+TEST_F(ImageConversionTest, ConvertsInAGivenDirectoryWithAConverterGivenByPath) {
+  std::filesystem::create_directory("private");
+  ConversionSetup setup{std::filesystem::absolute("private").string(),
+                        testing::kFakeConverterPath.string()};
+  writeFile("private/LSB.tmp", "stale");
+  EXPECT_TRUE(runConverter(setup));
+  EXPECT_EQ(readFile("private/LSB.tmp"), "L");
+  EXPECT_EQ(readFile("private/MSB.tmp"), "M");
+  std::string args = readFile("private/args.txt");
+  args.erase(args.find_last_not_of(" \r\n") + 1);
+  EXPECT_EQ(args, "-a quorvel.out -o LSB.tmp -o MSB.tmp");
+  EXPECT_FALSE(exists("LSB.tmp") || exists("MSB.tmp") || exists("args.txt"));
+  EXPECT_TRUE(removeTemporaryFiles(setup.directory));
+  EXPECT_FALSE(exists("private/LSB.tmp") || exists("private/MSB.tmp"));
+  setup.converter += ".missing";
+  EXPECT_FALSE(runConverter(setup));
+}
+
 TEST_F(ImageConversionTest, MissingConverterLeavesNoTemporaryFile) {
   EXPECT_FALSE(runConverter());
   EXPECT_FALSE(exists("LSB.tmp"));

@@ -335,7 +335,10 @@ TEST_F(SectorReaderTest, LargeImageAcrossBufferBoundaries) {
   ImageText text = converterLayout(sectors);
   ASSERT_GT(text.lsb.size(), 2 * BufferedFile::kBufferBytes);
   load(text);
-  EXPECT_TRUE(reader_.validate().ok());
+  const ImageValidation validation = reader_.validate();
+  EXPECT_TRUE(validation.ok());
+  EXPECT_EQ(validation.sectors, sectors.size());  // counted in bulk and across the boundaries
+  EXPECT_EQ(validation.dataWords, sectors.size() * 4096);
   std::vector<Frame> frames = readAll();
   ASSERT_EQ(frames.size(), sectors.size());
   for (std::size_t s = 0; s < sectors.size(); ++s) {

@@ -146,17 +146,22 @@ sim_received_image() {  # sim_received_image IMAGE DUMP
 }
 
 installed_upgrade_succeeds() {
-  local dir=$work/upgrade status
-  mkdir -p "$dir"
+  local dir=$work/upgrade private=$work/upgrade-tmp status
+  mkdir -p "$dir" "$private"
   "$make_sample" --compat 0x0103 -o "$dir/quorvel.out" >/dev/null || return 1
-  ln -s "$root/usr/bin/hex55" "$dir/hex55"  # the converter is looked for beside the image
   start_sim "$dir/sim" "$work/received.hex" || return 1
-  (cd "$dir" && env -u QUORVEL_TIME_DIVISOR "$root/usr/bin/quorvel-upgrade" --port sim --yes \
-    >trace.log 2>messages.log)
+  (cd "$dir" && env -u QUORVEL_TIME_DIVISOR TMPDIR="$private" "$root/usr/bin/quorvel-upgrade" \
+    --port sim --yes >trace.log 2>messages.log)
   status=$?
   [ "$status" -eq 0 ] || fail "quorvel-upgrade ended with $status: $(tail -n 3 "$dir/messages.log")"
   grep -q '^Download successful\.$' "$dir/messages.log" || fail "no success message"
-  if [ -e "$dir/LSB.tmp" ] || [ -e "$dir/MSB.tmp" ]; then fail "temporary files left behind"; fi
+  # No converter in the working directory: the one installed beside the program serves.
+  grep -qxF "Converter: $root/usr/bin/hex55 (none in the current directory)" "$dir/messages.log" ||
+    fail "the converter beside the program was not the one used"
+  # The simulator's link goes when it ends; anything else new was written by the upgrade.
+  [ "$(ls -A "$dir" | grep -vx sim)" = "$(printf '%s\n' messages.log quorvel.out trace.log)" ] ||
+    fail "the upgrade wrote into the working directory: $(ls -A "$dir" | tr '\n' ' ')"
+  [ -z "$(ls -A "$private")" ] || fail "the private directory was left behind"
   sim_received_image "$dir/quorvel.out" "$work/received.hex"
 }
 

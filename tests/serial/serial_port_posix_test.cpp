@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "serial/line_monitor.h"
 #include "serial/serial_port.h"
 #include "tests/serial/pty_peer.h"
 
@@ -113,6 +114,40 @@ TEST_F(SerialPortTest, OpensRaw8N1AtTheExactRateAndReopensAtTheOther) {
     EXPECT_FALSE(port.isOpen());
     EXPECT_EQ(GetCapturedStdout(), "");  // success traces are switched off
   }
+}
+
+// Collects what the monitored ports of its thread sent and received.
+class RecordingMonitor : public LineMonitor {
+ public:
+  void sent(const std::uint8_t* bytes, std::size_t count) override {
+    log += "TX " + std::string(reinterpret_cast<const char*>(bytes), count) + "|";
+  }
+  void received(const std::uint8_t* bytes, std::size_t count) override {
+    log += "RX " + std::string(reinterpret_cast<const char*>(bytes), count) + "|";
+  }
+  std::string log;
+};
+
+// The monitor sees exactly the bytes that went out and came in, partial reads included,
+// and only those of the thread that installed it, only while installed.
+TEST_F(SerialPortTest, LineMonitorSeesTheBytesOfItsOwnThread) {
+  openPort();
+  RecordingMonitor monitor;
+  std::string got;
+  {
+    ScopedLineMonitor scope(monitor);
+    EXPECT_EQ(writeText(port, ":0103"), 5u);
+    EXPECT_EQ(peer.receive(5, kPeerTimeoutMs), ":0103");
+    peer.send("G");
+    EXPECT_EQ(readInto(port, got, 2, kShortTimeoutMs), 1u);  // times out with one byte
+    EXPECT_EQ(readInto(port, got, 2, kShortTimeoutMs), 0u);  // nothing: nothing to report
+    std::thread other([this] { writeText(port, "elsewhere"); });
+    other.join();
+    EXPECT_EQ(peer.receive(9, kPeerTimeoutMs), "elsewhere");
+  }
+  writeText(port, "after");
+  EXPECT_EQ(peer.receive(5, kPeerTimeoutMs), "after");
+  EXPECT_EQ(monitor.log, "TX :0103|RX G|");
 }
 
 TEST_F(SerialPortTest, OpenOnAnOpenPortFailsSilentlyAndKeepsIt) {

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace quorvel::cli {
+
+// Where one instrument's upgrade stands, as the bench display shows it.
+enum class UnitState {
+  Waiting,         // not started yet
+  EnteringLoader,  // Modbus exchange and the pauses around it
+  Sending,         // sector frames going out
+  Retrying,        // a sector is being sent again
+  Succeeded,
+  Failed,
+  Cancelled,
+};
+
+const char* unitStateName(UnitState state);
+bool isFinal(UnitState state);
+
+struct UnitProgress {
+  std::string port;
+  int percent = -1;  // -1 before the first acknowledged sector
+  std::uint32_t sector = 0;
+  std::uint32_t attempt = 0;
+  UnitState state = UnitState::Waiting;
+};
+
+// One display line: port (padded to `portWidth`), percentage, sector, try and state.
+std::string formatUnitLine(const UnitProgress& unit, std::size_t portWidth);
+
+// The progress of several instruments on standard error. On a terminal every port keeps one
+// line, redrawn in place; elsewhere a port gets a line at each 10 % step and when it ends.
+// Used by the main thread only.
+class BenchDisplay {
+ public:
+  BenchDisplay(std::FILE* out, bool inPlace, const std::vector<std::string>& ports);
+  BenchDisplay(const BenchDisplay&) = delete;
+  BenchDisplay& operator=(const BenchDisplay&) = delete;
+
+  // Shows the new state of the port at `index`, if anything shown has changed.
+  void update(std::size_t index, const UnitProgress& unit);
+  // Text that must appear between the updates (trace lines on a shared terminal): above
+  // the in-place block, which is drawn again under it.
+  void printAbove(const std::string& text);
+
+ private:
+  void redrawBlock();
+  void printLine(const UnitProgress& unit);
+  void write(const std::string& text);
+
+  std::FILE* out_;
+  bool inPlace_;
+  std::size_t portWidth_ = 0;
+  std::vector<UnitProgress> shown_;
+  bool blockDrawn_ = false;
+};
+
+// What the summary table shows of one port once its transfer has ended.
+struct UnitOutcome {
+  std::string port;
+  int result = 0;
+  std::string message;
+  std::uint64_t sectors = 0;
+  std::uint64_t retries = 0;
+  double seconds = 0;
+};
+
+// The table at the end of a run: a header and one row per port, in the order given.
+std::string formatSummary(const std::vector<UnitOutcome>& outcomes);
+
+// 0 when every port succeeded, else the highest result code among them.
+int combinedExitStatus(const std::vector<UnitOutcome>& outcomes);
+
+}  // namespace quorvel::cli

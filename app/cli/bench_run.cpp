@@ -1,0 +1,133 @@
+#include "app/cli/bench_run.h"
+
+#include <chrono>
+#include <cstdio>
+#include <deque>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/console.h"
+#include "app/cli/port_transfer.h"
+#include "engine/downloader.h"
+
+namespace quorvel::cli {
+namespace {
+
+constexpr const char* kCancelingMessage = "Canceling the download...\n";
+
+void say(const std::string& text) {
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+// One instrument of the bench: its own downloader over the shared image, its transfer, and
+// its cancel event registered for the interrupt (unregistered before the event goes).
+struct BenchUnit {
+  BenchUnit(const FirmwareImage& image, const std::string& port, PortTransfer::Outputs outputs)
+      : downloader(image), transfer(downloader, port, outputs), cancel(downloader.cancelEvent()) {}
+
+  Downloader downloader;
+  PortTransfer transfer;
+  CancelOnInterrupt cancel;
+  bool finished = false;  // its end has been shown and recorded
+};
+
+// The main thread's watch over the running transfers, until all have ended.
+class BenchWatch {
+ public:
+  BenchWatch(std::deque<BenchUnit>& units, BenchDisplay& display, TraceQueue& traces,
+             const RunRecords& records)
+      : units_(units), display_(display), traces_(traces), records_(records) {}
+
+  void untilAllEnded() {
+    for (;;) {
+      // The states first, then the traces: every trace line of a state shown is printed
+      // before it.
+      std::vector<UnitProgress> states;
+      for (const BenchUnit& unit : units_) states.push_back(unit.transfer.progress());
+      display_.printAbove(traces_.takeAll());
+      if (!showUnits(states)) return;
+      if (interruptSignal() != 0 && !cancelAnnounced_) {
+        display_.printAbove(kCancelingMessage);
+        cancelAnnounced_ = true;
+      }
+      waitForWake();
+    }
+  }
+
+ private:
+  // True while any transfer runs. A port is recorded as soon as its end is seen.
+  bool showUnits(const std::vector<UnitProgress>& states) {
+    bool running = false;
+    for (std::size_t i = 0; i < units_.size(); ++i) {
+      BenchUnit& unit = units_[i];
+      display_.update(i, states[i]);
+      const bool ended = isFinal(states[i].state);
+      if (ended && !unit.finished) {
+        unit.finished = true;
+        if (unit.transfer.attempted()) recordUnit(records_, unit.transfer.outcome());
+      }
+      running = running || !ended;
+    }
+    return running;
+  }
+
+  std::deque<BenchUnit>& units_;
+  BenchDisplay& display_;
+  TraceQueue& traces_;
+  const RunRecords& records_;
+  bool cancelAnnounced_ = false;
+};
+
+}  // namespace
+
+std::optional<std::string> usbSerialOf(const std::string& port,
+                                       const std::vector<SerialPortInfo>& listed) {
+  const std::string identity = portIdentity(port);
+  for (const SerialPortInfo& info : listed) {
+    if (!info.usbSerial.empty() && portIdentity(info.name) == identity) return info.usbSerial;
+  }
+  return std::nullopt;
+}
+
+void recordUnit(const RunRecords& records, const UnitOutcome& outcome) {
+  if (records.file == nullptr) return;
+  UnitRecord record = records.common;
+  record.time = utcTimestamp(std::chrono::system_clock::now());
+  record.port = outcome.port;
+  record.usbSerial = usbSerialOf(outcome.port, records.listedPorts);
+  record.sectors = outcome.sectors;
+  record.retries = outcome.retries;
+  record.seconds = outcome.seconds;
+  record.result = outcome.result;
+  record.message = outcome.message;
+  std::string error;
+  if (!records.file->append(formatRecordLine(record), error)) {
+    say(std::string(kProgramName) + ": " + error + "; the result of " + outcome.port +
+        " is not in the record.\n");
+  }
+}
+
+int runBench(const FirmwareImage& image, const std::vector<std::string>& ports,
+             Transcript* transcript, const RunRecords& records) {
+  const bool inPlace = isTerminal(stderr);
+  TraceQueue traces;
+  PortTransfer::Outputs outputs{transcript, TraceRoute::Prefixed, &traces};
+  // On a terminal they share, trace lines would break into the block: it prints them.
+  if (inPlace && outputsShareTerminal()) outputs.route = TraceRoute::Queued;
+  std::deque<BenchUnit> units;  // never moved: the transfers refer to their downloaders
+  for (const std::string& port : ports) units.emplace_back(image, port, outputs);
+  for (BenchUnit& unit : units) unit.transfer.start();
+  std::vector<UnitOutcome> outcomes;
+  {
+    BenchDisplay display(stderr, inPlace, ports);
+    BenchWatch(units, display, traces, records).untilAllEnded();
+  }
+  for (BenchUnit& unit : units) {
+    unit.transfer.join();
+    outcomes.push_back(unit.transfer.outcome());
+  }
+  say(std::string("\n").append(formatSummary(outcomes)));
+  return combinedExitStatus(outcomes);
+}
+
+}  // namespace quorvel::cli

@@ -1,0 +1,114 @@
+#include "app/cli/transcript.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace quorvel::cli {
+namespace {
+
+constexpr const char* kHexDigits = "0123456789ABCDEF";
+constexpr int kTimeColumnWidth = 12;
+
+std::string rowPrefix(std::uint64_t micros, std::string_view port, const char* tag) {
+  char time[32];
+  std::snprintf(time, sizeof time, "%*llu ", kTimeColumnWidth,
+                static_cast<unsigned long long>(micros));
+  return std::string(time).append(port).append(" ").append(tag).append(" ");
+}
+
+bool isPrintable(std::uint8_t byte) {
+  return byte >= 0x20 && byte < 0x7F;
+}
+
+std::string formatRow(const std::uint8_t* data, std::size_t size) {
+  std::string hex;
+  std::string ascii;
+  for (std::size_t i = 0; i < kTranscriptRowBytes; ++i) {
+    if (i < size) {
+      hex.push_back(kHexDigits[data[i] >> 4]);
+      hex.push_back(kHexDigits[data[i] & 0x0F]);
+      ascii.push_back(isPrintable(data[i]) ? static_cast<char>(data[i]) : '.');
+    } else {
+      hex.append("  ");  // keeps the ASCII column aligned on a short last row
+    }
+    hex.push_back(' ');
+  }
+  return hex.append(" |").append(ascii).append("|\n");
+}
+
+}  // namespace
+
+std::string formatTranscriptBytes(std::uint64_t micros, std::string_view port,
+                                  LineDirection direction, const std::uint8_t* data,
+                                  std::size_t size) {
+  const std::string prefix =
+      rowPrefix(micros, port, direction == LineDirection::Sent ? "TX" : "RX");
+  std::string text;
+  for (std::size_t offset = 0; offset < size; offset += kTranscriptRowBytes) {
+    text += prefix;
+    text += formatRow(data + offset, std::min(kTranscriptRowBytes, size - offset));
+  }
+  return text;
+}
+
+std::string formatTranscriptTrace(std::uint64_t micros, std::string_view port,
+                                  std::string_view text) {
+  // Trace texts carry their own line breaks ("\nSector found\n"): one event, one row.
+  const auto isBreak = [](char c) { return c == '\n' || c == '\r'; };
+  while (!text.empty() && isBreak(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBreak(text.back())) text.remove_suffix(1);
+  std::string line = rowPrefix(micros, port, "--");
+  for (char c : text) line.push_back(isBreak(c) ? ' ' : c);
+  return line + "\n";
+}
+
+Transcript::~Transcript() {
+  close();
+}
+
+bool Transcript::open(const std::string& path, std::string& error) {
+  std::lock_guard lock(mutex_);
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ == nullptr) {
+    error = "cannot write the transcript " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  start_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+std::uint64_t Transcript::microsSinceOpen() const {
+  auto elapsed = std::chrono::steady_clock::now() - start_;
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
+}
+
+void Transcript::write(const std::string& text) {
+  if (file_ == nullptr) return;
+  // Flushed per event: what happened before a crash or a kill is on disk.
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0)
+    failed_ = true;
+}
+
+void Transcript::bytes(std::string_view port, LineDirection direction, const std::uint8_t* data,
+                       std::size_t size) {
+  if (size == 0) return;
+  std::lock_guard lock(mutex_);
+  write(formatTranscriptBytes(microsSinceOpen(), port, direction, data, size));
+}
+
+void Transcript::traceLine(std::string_view port, std::string_view text) {
+  std::lock_guard lock(mutex_);
+  write(formatTranscriptTrace(microsSinceOpen(), port, text));
+}
+
+bool Transcript::close() {
+  std::lock_guard lock(mutex_);
+  if (file_ == nullptr) return !failed_;
+  if (std::fclose(file_) != 0) failed_ = true;
+  file_ = nullptr;
+  return !failed_;
+}
+
+}  // namespace quorvel::cli

@@ -12,6 +12,7 @@
 #include "app/cli/sha256.h"
 #include "app/cli/transcript.h"
 #include "app/cli/unit_record.h"
+#include "tests/app/captured_output.h"
 
 namespace quorvel::cli {
 namespace {
@@ -163,18 +164,11 @@ TEST(Transcript, EventsFromSeveralThreadsStayWholeAndInTimeOrder) {
 }
 
 std::string renderDisplay(bool inPlace, const std::vector<UnitProgress>& steps) {
-  std::FILE* file = std::tmpfile();
-  {
+  return capturedOutput([&](std::FILE* file) {
     BenchDisplay display(file, inPlace, {"/dev/a", "/dev/bb"});
     for (const UnitProgress& step : steps) display.update(step.port == "/dev/a" ? 0 : 1, step);
     display.printAbove("trace\n");
-  }
-  std::rewind(file);
-  std::string text;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-    text.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return text;
+  });
 }
 
 TEST(BenchDisplay, LinesAtTenPercentStepsOrOneRedrawnBlock) {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/cli/progress_display.h"
+#include "tests/app/captured_output.h"
 
 namespace quorvel::cli {
 namespace {
@@ -37,17 +38,10 @@ TEST(ProgressDisplay, FormatsBarAndPlainLine) {
 }
 
 std::string render(ProgressStyle style, std::initializer_list<unsigned> steps) {
-  std::FILE* file = std::tmpfile();
-  {
+  return capturedOutput([&](std::FILE* file) {
     ProgressDisplay display(file, style);
     for (unsigned step : steps) display.show(step);
-  }
-  std::rewind(file);
-  std::string text;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-    text.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return text;
+  });
 }
 
 TEST(ProgressDisplay, WritesOnlyChanges) {

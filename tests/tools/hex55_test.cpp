@@ -3,15 +3,15 @@
 
 #include "tests/tools/hex55_test_support.h"
 
-namespace quorvel::test {
+namespace quorvel::testing {
 namespace {
 
 class Hex55Test : public ::testing::Test {
  protected:
   ScratchDir dir;
-  std::string input = dir.path("quorvel.out");
-  std::string lsb = dir.path("LSB.tmp");
-  std::string msb = dir.path("MSB.tmp");
+  std::string input = dir.file("quorvel.out");
+  std::string lsb = dir.file("LSB.tmp");
+  std::string msb = dir.file("MSB.tmp");
 
   void convertOk(const std::string& contents) {
     writeFile(input, contents);
@@ -22,7 +22,7 @@ class Hex55Test : public ::testing::Test {
     convertInput();
   }
   void convertInput() {
-    const Hex55Run run = runHex55({"-a", input, "-o", lsb, "-o", msb}, dir.path("output.txt"));
+    const Hex55Run run = runHex55({"-a", input, "-o", lsb, "-o", msb}, dir.file("output.txt"));
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(run.output, "");
   }
@@ -161,4 +161,4 @@ TEST_F(Hex55Test, ReplacesOutputsOfAnEarlierRun) {
 }
 
 }  // namespace
-}  // namespace quorvel::test
+}  // namespace quorvel::testing

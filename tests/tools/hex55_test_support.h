@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace quorvel::test {
+#include "tests/support/scratch_dir.h"
+
+namespace quorvel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -16,22 +18,8 @@ struct WordBlock {
   bool operator==(const WordBlock&) const = default;
 };
 
-// A fresh directory per test, removed afterwards.
-class ScratchDir {
- public:
-  ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  ~ScratchDir();
-  std::string path(const std::string& name) const { return (root_ / name).string(); }
-
- private:
-  std::filesystem::path root_;
-};
-
-void writeFile(const std::string& path, const std::string& contents);
+// Besides the text files of tests/support/scratch_dir.h.
 void writeFile(const std::string& path, const Bytes& contents);
-std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
 // One Intel HEX record with its checksum, upper-case, without a line end.
@@ -68,4 +56,4 @@ struct Hex55Run {
 };
 Hex55Run runHex55(const std::vector<std::string>& args, const std::string& outputFile);
 
-}  // namespace quorvel::test
+}  // namespace quorvel::testing

@@ -98,18 +98,8 @@ std::vector<BadInput> badInputs() {
   };
 }
 
-class Hex55RefusalTest : public ::testing::Test {
+class Hex55RefusalTest : public Hex55Fixture {
  protected:
-  ScratchDir dir;
-  std::string input = dir.file("quorvel.out");
-  std::string lsb = dir.file("LSB.tmp");
-  std::string msb = dir.file("MSB.tmp");
-
-  Hex55Run run(const std::vector<std::string>& args) {
-    return runHex55(args, dir.file("output.txt"));
-  }
-  Hex55Run convert() { return run({"-a", input, "-o", lsb, "-o", msb}); }
-
   void expectNoOutputs() {
     for (const auto& path : {lsb, msb, lsb + ".partial", msb + ".partial"}) {
       EXPECT_FALSE(fileExists(path)) << path;

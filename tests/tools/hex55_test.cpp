@@ -6,13 +6,8 @@
 namespace quorvel::testing {
 namespace {
 
-class Hex55Test : public ::testing::Test {
+class Hex55Test : public Hex55Fixture {
  protected:
-  ScratchDir dir;
-  std::string input = dir.file("quorvel.out");
-  std::string lsb = dir.file("LSB.tmp");
-  std::string msb = dir.file("MSB.tmp");
-
   void convertOk(const std::string& contents) {
     writeFile(input, contents);
     convertInput();
@@ -22,9 +17,9 @@ class Hex55Test : public ::testing::Test {
     convertInput();
   }
   void convertInput() {
-    const Hex55Run run = runHex55({"-a", input, "-o", lsb, "-o", msb}, dir.file("output.txt"));
-    ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(run.output, "");
+    const Hex55Run result = convert();
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "");
   }
 };
 

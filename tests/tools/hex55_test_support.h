@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -55,5 +57,20 @@ struct Hex55Run {
   std::string output;  // stdout and stderr
 };
 Hex55Run runHex55(const std::vector<std::string>& args, const std::string& outputFile);
+
+// An input and the two outputs of the converter in a scratch directory of the test's own.
+class Hex55Fixture : public ::testing::Test {
+ protected:
+  Hex55Run run(const std::vector<std::string>& args) {
+    return runHex55(args, dir.file("output.txt"));
+  }
+  // "-a input -o lsb -o msb".
+  Hex55Run convert() { return run({"-a", input, "-o", lsb, "-o", msb}); }
+
+  ScratchDir dir;
+  std::string input = dir.file("quorvel.out");
+  std::string lsb = dir.file("LSB.tmp");
+  std::string msb = dir.file("MSB.tmp");
+};
 
 }  // namespace quorvel::testing

@@ -12,8 +12,10 @@ std::string compatibilityMessage(unsigned major, unsigned minor) {
 }
 
 int runStartup(StartupFrontEnd& frontEnd) {
-  // The image is converted before anything is shown, and its files are deleted after the
-  // downloader over them has closed them.
+  // The image is converted first of all, before the file checks, as the dialog program does by
+  // building its downloader at start: a missing image or converter still runs the conversion,
+  // whose failure the check below then reports. The files are deleted after the downloader
+  // over them has closed them.
   const FirmwareImage image(frontEnd.conversionSetup());
   Downloader downloader(image);
   if (const int status = frontEnd.afterConversion(); status != 0) return status;

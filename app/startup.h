@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/exit_codes.h"
 #include "engine/downloader.h"
 #include "image/image_conversion.h"
 
@@ -33,9 +34,6 @@ class StartupFrontEnd {
   // Port choice, power cycle, the download and its result; returns the exit status.
   virtual int runUpgrade(Downloader& downloader) = 0;
 };
-
-inline constexpr int kExitMissingFile = 2;
-inline constexpr int kExitDeclined = 1;
 
 // The first line of the erase warning: "You are about to upgrade your Quorvel with firmware
 // compatibility M.m", major and minor in decimal.

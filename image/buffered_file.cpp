@@ -5,7 +5,8 @@ namespace quorvel {
 bool BufferedFile::open(const char* path) {
   close();
   if (!file_.open(path)) return false;
-  if (!buffer_) buffer_ = std::make_unique<unsigned char[]>(kBufferBytes);
+  // Not cleared: only the bytes a read has filled are ever handed out.
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<unsigned char[]>(kBufferBytes);
   return true;
 }
 

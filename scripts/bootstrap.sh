@@ -5,14 +5,15 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config git
-  googletest libgtest-dev libgmock-dev
+  googletest libgtest-dev libgmock-dev libcli11-dev
   clang clang-format libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb socat x11-apps imagemagick
   dpkg-dev file lintian man-db zip unzip
 )
 if [ "${QUORVEL_MINIMAL:-0}" = 1 ]; then
   # Native build and demo only.
-  packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev)
+  packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev
+    libcli11-dev)
 fi
 
 missing=()

@@ -279,6 +279,7 @@ std::uint32_t drainOutput(int fd, const Deadline& deadline) {
 
 }  // namespace
 
+// open() and close() keep the state and traces as serial_port_win32.cpp does: change both alike.
 SerialPort::~SerialPort() {
   if (isOpen_ != 0) close();
 }

@@ -111,6 +111,7 @@ COMMTIMEOUTS writeTimeouts(COMMTIMEOUTS timeouts) {
 
 }  // namespace
 
+// open() and close() keep the state and traces as serial_port_posix.cpp does: change both alike.
 SerialPort::~SerialPort() {
   if (isOpen_ != 0) close();
 }

@@ -7,16 +7,20 @@
 #include <filesystem>
 #include <optional>
 
+#include "app/cli/cli_options.h"
 #include "app/cli/console.h"
+#include "app/cli/multi_unit_run.h"
 #include "app/cli/port_commands.h"
 #include "app/cli/port_transfer.h"
 #include "app/cli/progress_display.h"
+#include "app/cli/record_file.h"
+#include "app/cli/transcript.h"
+#include "app/cli/unit_record.h"
+#include "app/cli/workspace.h"
+#include "app/startup.h"
 #include "serial/trace.h"
 
 namespace quorvel::cli {
-
-static_assert(kExitDeclined == quorvel::kExitDeclined);
-static_assert(kExitUsage == quorvel::kExitMissingFile);
 
 namespace {
 
@@ -30,11 +34,6 @@ constexpr const char* kCopyHint = "Please copy it in the current directory, wher
 constexpr const char* kPathHint = "Please check the path given to ";
 // Traces of the main thread in the transcript: they belong to no port.
 constexpr const char* kNoPort = "-";
-
-void say(const std::string& text) {
-  std::fputs(text.c_str(), stderr);
-  std::fflush(stderr);
-}
 
 // Reads the answer to a prompt. A terminal echoes the line end itself; input from a file or
 // a pipe does not, so the next message would otherwise continue the prompt's line.
@@ -143,67 +142,60 @@ class MainThreadTraces : public TraceSink {
   Transcript& transcript_;
 };
 
-ImageSource prepareImage(const CliOptions& options, const std::string& directory) {
-  ImageSource source;
-  source.imageGiven = !options.image.empty();
-  source.image = source.imageGiven ? options.image : kImageFileName;
-  source.converterGiven = !options.converter.empty();
-  source.converter = chooseConverter(options.converter);
-  source.directory = directory;
-  ImageCopy copy = copyImage(source.image, directory, interruptRequested);
-  source.sha256 = copy.sha256;
-  if (!copy.error.empty() && !interruptRequested()) {
-    trace(1, "Cannot copy the image %s: %s\n", source.image.c_str(), copy.error.c_str());
-  }
-  return source;
-}
+// What an upgrade converts: the image as the user named it, copied into the private
+// directory, and the converter that runs there.
+struct ImageSource {
+  std::string image;  // as given, or "quorvel.out"
+  bool imageGiven = false;
+  ConverterChoice converter;
+  bool converterGiven = false;
+  std::string directory;              // the private directory
+  std::optional<std::string> sha256;  // of the copy converted; none when nothing was copied
+};
 
-// Everything of an upgrade after the command line: the record and the transcript before
-// anything else, then the conversion in a private directory and the start-up sequence.
-int upgradeCommand(const CliOptions& options) {
-  RunFiles files;
-  std::string error;
-  if (!files.open(options, error)) {
-    say(std::string(kProgramName) + ": " + error + "\n");
-    return kExitUsage;
-  }
-  InterruptGuard interrupts;
-  std::optional<MainThreadTraces> traces;
-  std::optional<ScopedTraceSink> traceScope;
-  if (Transcript* transcript = files.transcript()) {
-    traces.emplace(*transcript);
-    traceScope.emplace(*traces);
-  }
-  int status = kExitInternal;
-  {
-    PrivateDirectory workspace;  // removed before the interrupts are let go
-    if (!workspace.create(error)) {
-      say(std::string(kProgramName) + ": " + error + "\n");
-      return kExitInternal;
-    }
-    const ImageSource source = prepareImage(options, workspace.path());
-    TerminalFrontEnd frontEnd(options, source, files);
-    status = runStartup(frontEnd);
-    if (status == kExitDeclined) status = frontEnd.declinedStatus();
-  }
-  if (Transcript* transcript = files.transcript(); transcript != nullptr && !transcript->close()) {
-    say(std::string(kProgramName) + ": the transcript " + options.transcript +
-        " could not be written whole.\n");
-  }
-  return status;
-}
+// The run's record and transcript, opened before anything else is done.
+class RunFiles {
+ public:
+  // False with `error` when a file that was asked for cannot be written.
+  bool open(const CliOptions& options, std::string& error);
+  RecordFile* record() { return record_.isOpen() ? &record_ : nullptr; }
+  Transcript* transcript() { return transcript_.isOpen() ? &transcript_ : nullptr; }
 
-}  // namespace
+ private:
+  RecordFile record_;
+  Transcript transcript_;
+};
 
-bool isYesAnswer(const std::string& answer) {
-  std::string word;
-  for (char c : answer) {
-    if (!std::isspace(static_cast<unsigned char>(c))) {
-      word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    }
-  }
-  return word == "y" || word == "yes";
-}
+// The start-up sequence's user interaction on a terminal: prompts and messages on standard
+// error (standard output carries the traces), answers from standard input.
+class TerminalFrontEnd : public StartupFrontEnd {
+ public:
+  TerminalFrontEnd(const CliOptions& options, const ImageSource& source, RunFiles& files);
+
+  ConversionSetup conversionSetup() override;
+  int afterConversion() override;
+  void showSplash() override;
+  RequiredFileCheck requiredFiles() override;
+  void showMissingFile(const RequiredFileCheck& check) override;
+  int checkPort() override;
+  bool confirmUpgrade(unsigned major, unsigned minor) override;
+  int runUpgrade(Downloader& downloader) override;
+
+  // The exit status that goes with a false confirmUpgrade(): 1, or 128 + N after signal N.
+  int declinedStatus() const { return declinedStatus_; }
+
+ private:
+  // False when the user did not confirm the power cycle; `status` then holds the exit code.
+  bool awaitPowerCycle(int& status);
+  int download(Downloader& downloader, const RunRecords& records);
+  RunRecords runRecords(const FirmwareImage& image);
+
+  const CliOptions& options_;
+  const ImageSource& source_;
+  RunFiles& files_;
+  std::vector<std::string> ports_;  // as given, or the one the probe found
+  int declinedStatus_ = kExitDeclined;
+};
 
 bool RunFiles::open(const CliOptions& options, std::string& error) {
   if (!options.record.empty() && !record_.open(options.record, error)) return false;
@@ -285,7 +277,7 @@ int TerminalFrontEnd::runUpgrade(Downloader& downloader) {
   if (interruptSignal() != 0) return interruptedExit();
   const RunRecords records = runRecords(downloader.image());
   if (ports_.size() == 1) return download(downloader, records);
-  return runBench(downloader.image(), ports_, files_.transcript(), records);
+  return runUnits(downloader.image(), ports_, files_.transcript(), records);
 }
 
 bool TerminalFrontEnd::awaitPowerCycle(int& status) {
@@ -331,6 +323,68 @@ RunRecords TerminalFrontEnd::runRecords(const FirmwareImage& image) {
   records.common.words = image.dataWords();
   records.listedPorts = listSerialPorts();
   return records;
+}
+
+ImageSource prepareImage(const CliOptions& options, const std::string& directory) {
+  ImageSource source;
+  source.imageGiven = !options.image.empty();
+  source.image = source.imageGiven ? options.image : kImageFileName;
+  source.converterGiven = !options.converter.empty();
+  source.converter = chooseConverter(options.converter);
+  source.directory = directory;
+  ImageCopy copy = copyImage(source.image, directory, interruptRequested);
+  source.sha256 = copy.sha256;
+  if (!copy.error.empty() && !interruptRequested()) {
+    trace(1, "Cannot copy the image %s: %s\n", source.image.c_str(), copy.error.c_str());
+  }
+  return source;
+}
+
+// Everything of an upgrade after the command line: the record and the transcript before
+// anything else, then the conversion in a private directory and the start-up sequence.
+int upgradeCommand(const CliOptions& options) {
+  RunFiles files;
+  std::string error;
+  if (!files.open(options, error)) {
+    say(std::string(kProgramName) + ": " + error + "\n");
+    return kExitUsage;
+  }
+  InterruptGuard interrupts;
+  std::optional<MainThreadTraces> traces;
+  std::optional<ScopedTraceSink> traceScope;
+  if (Transcript* transcript = files.transcript()) {
+    traces.emplace(*transcript);
+    traceScope.emplace(*traces);
+  }
+  int status = kExitInternal;
+  {
+    PrivateDirectory workspace;  // removed before the interrupts are let go
+    if (!workspace.create(error)) {
+      say(std::string(kProgramName) + ": " + error + "\n");
+      return kExitInternal;
+    }
+    const ImageSource source = prepareImage(options, workspace.path());
+    TerminalFrontEnd frontEnd(options, source, files);
+    status = runStartup(frontEnd);
+    if (status == kExitDeclined) status = frontEnd.declinedStatus();
+  }
+  if (Transcript* transcript = files.transcript(); transcript != nullptr && !transcript->close()) {
+    say(std::string(kProgramName) + ": the transcript " + options.transcript +
+        " could not be written whole.\n");
+  }
+  return status;
+}
+
+}  // namespace
+
+bool isYesAnswer(const std::string& answer) {
+  std::string word;
+  for (char c : answer) {
+    if (!std::isspace(static_cast<unsigned char>(c))) {
+      word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    }
+  }
+  return word == "y" || word == "yes";
 }
 
 int runCli(const std::vector<std::string>& args) {

@@ -1,7 +1,6 @@
 #include "app/cli/cli_options.h"
 
-#include <optional>
-
+#include "app/command_line.h"
 #include "serial/port_list.h"
 
 namespace quorvel::cli {
@@ -14,32 +13,23 @@ CliOptions usageError(std::string message) {
   return options;
 }
 
-// The options that take a value, and where the value goes.
-struct ValueOption {
-  const char* name;
-  const char* valueName;
-  std::string CliOptions::*field;  // null: --port, which may be repeated
-};
+// An argument that names no option, or one that no option takes.
+std::string unexpectedArgumentError(const std::string& arg) {
+  if (!arg.empty() && arg[0] == '-') return "unknown option " + arg;
+  return "unexpected argument " + arg;
+}
 
-constexpr ValueOption kValueOptions[] = {
-    {"--port", "NAME", nullptr},
-    {"--image", "FILE", &CliOptions::image},
-    {"--converter", "FILE", &CliOptions::converter},
-    {"--record", "FILE", &CliOptions::record},
-    {"--transcript", "FILE", &CliOptions::transcript},
-};
-
-// The option that `arg` names, with its value when written "--name=value".
-const ValueOption* valueOptionOf(const std::string& arg, std::optional<std::string>& inlineValue) {
-  for (const ValueOption& option : kValueOptions) {
-    const std::string name = option.name;
-    if (arg == name) return &option;
-    if (arg.rfind(name + "=", 0) == 0) {
-      inlineValue = arg.substr(name.size() + 1);
-      return &option;
-    }
+std::string faultText(const CommandLine::Fault& fault) {
+  switch (fault.kind) {
+    case CommandLine::Fault::Kind::MissingValue:
+      return "option " + fault.argument + " needs a " +
+             (fault.argument == "--port" ? "NAME" : "FILE");
+    case CommandLine::Fault::Kind::BadValue:  // an empty one: the only value refused here
+      return "the value of " + fault.argument + " is empty";
+    case CommandLine::Fault::Kind::UnknownArgument:
+      break;
   }
-  return nullptr;
+  return unexpectedArgumentError(fault.argument);
 }
 
 // The option of an upgrade that a port command was given, or null.
@@ -100,44 +90,32 @@ CliOptions parseOptions(const std::vector<std::string>& args) {
   CliOptions options;
   bool listPorts = false;
   bool find = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      options.action = CliOptions::Action::Help;
-      return options;
-    }
-    if (arg == "--version") {
-      options.action = CliOptions::Action::Version;
-      return options;
-    }
-    std::optional<std::string> value;
-    if (const ValueOption* option = valueOptionOf(arg, value)) {
-      if (!value) {
-        if (i + 1 >= args.size()) {
-          return usageError(std::string("option ") + option->name + " needs a " +
-                            option->valueName);
-        }
-        value = args[++i];
-      }
-      if (value->empty()) {
-        return usageError(std::string("the value of ") + option->name + " is empty");
-      }
-      if (option->field == nullptr) {
-        options.ports.push_back(*value);
-      } else {
-        options.*(option->field) = *value;
-      }
-    } else if (arg == "--yes" || arg == "-y") {
-      options.assumeYes = true;
-    } else if (arg == "--list-ports") {
-      listPorts = true;
-    } else if (arg == "--find") {
-      find = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      return usageError("unknown option " + arg);
-    } else {
-      return usageError("unexpected argument " + arg);
-    }
+  auto setTo = [](std::string& field) {
+    return [&field](const std::string& value) {
+      field = value;
+      return !value.empty();
+    };
+  };
+  CommandLine commandLine;
+  commandLine.addStop("-h,--help", static_cast<int>(CliOptions::Action::Help));
+  commandLine.addStop("--version", static_cast<int>(CliOptions::Action::Version));
+  commandLine.addValue("--port", [&options](const std::string& value) {
+    options.ports.push_back(value);
+    return !value.empty();
+  });
+  commandLine.addValue("--image", setTo(options.image));
+  commandLine.addValue("--converter", setTo(options.converter));
+  commandLine.addValue("--record", setTo(options.record));
+  commandLine.addValue("--transcript", setTo(options.transcript));
+  commandLine.addFlag("-y,--yes", [&options] { options.assumeYes = true; });
+  commandLine.addFlag("--list-ports", [&listPorts] { listPorts = true; });
+  commandLine.addFlag("--find", [&find] { find = true; });
+  const CommandLine::Outcome outcome = commandLine.read(args);
+  if (outcome.fault) return usageError(faultText(*outcome.fault));
+  if (outcome.stop != 0) {
+    CliOptions stopped;
+    stopped.action = static_cast<CliOptions::Action>(outcome.stop);
+    return stopped;
   }
   if (listPorts && find) return usageError("choose either --list-ports or --find");
   if (listPorts || find) {

@@ -3,15 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "quorvel_version.h"
 
 namespace quorvel::cli {
-
-// Exit statuses of quorvel-upgrade besides the download results (0, 10, 20, 30, 40).
-inline constexpr int kExitDeclined = 1;      // the user answered NO (or stdin ended)
-inline constexpr int kExitUsage = 2;         // a bad command line, or a required file missing
-inline constexpr int kExitInternal = 3;      // the download could not be started or ended oddly
-inline constexpr int kExitSignalBase = 128;  // interrupted before the download: 128 + signal
 
 inline constexpr const char* kProgramName = "quorvel-upgrade";
 inline constexpr const char* kVersionText = QUORVEL_VERSION;

@@ -10,7 +10,7 @@ class CancelEvent;
 
 // The terminal side of quorvel-upgrade that differs between POSIX and Windows: interrupts
 // (signals / console control events), waking the main thread, reading answers from stdin.
-// cli_posix.cpp and cli_win32.cpp implement it.
+// console_posix.cpp and console_win32.cpp implement it.
 namespace quorvel::cli {
 
 // Installs the interrupt handlers (SIGINT, SIGTERM, SIGHUP; Ctrl+C and friends on Windows)
@@ -53,6 +53,12 @@ void waitForWake();
 enum class LineStatus { Line, EndOfInput, Interrupted };
 // Reads one line from standard input without its line end; gives up on an interrupt.
 LineStatus readLine(std::string& line);
+
+// Messages for the user go to standard error, at once (standard output carries the traces).
+inline void say(const std::string& text) {
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
 
 bool isTerminal(std::FILE* stream);
 // True when standard output and standard error are the same terminal, so traces and the

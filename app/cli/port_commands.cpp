@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/cli/cli_options.h"
+#include "app/cli/console.h"
 #include "engine/downloader.h"
 #include "engine/instrument_probe.h"
 
@@ -12,11 +13,6 @@ namespace {
 
 constexpr const char* kNoPortFound = "No serial port found.";
 constexpr const char* kUnknownField = "-";
-
-void say(const std::string& text) {
-  std::fputs(text.c_str(), stderr);
-  std::fflush(stderr);
-}
 
 std::string usbIdText(const SerialPortInfo& port) {
   if (!port.usbVendorId || !port.usbProductId) return kUnknownField;

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "app/cli/bench_display.h"
+#include "app/cli/multi_unit_display.h"
 #include "app/cli/progress_display.h"
 #include "app/cli/transcript.h"
 #include "engine/downloader.h"

@@ -7,7 +7,7 @@
 #include <climits>
 #include <cstring>
 
-#include "app/cli/unit_record.h"
+#include "app/cli/record_file.h"
 
 namespace quorvel::cli {
 namespace {

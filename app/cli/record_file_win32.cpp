@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/cli/unit_record.h"
+#include "app/cli/record_file.h"
 
 namespace quorvel::cli {
 namespace {

@@ -6,10 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
+#include <sstream>
+#include <vector>
 
 #include "platform/timing.h"
-#include "tests/app/child_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/scratch_dir.h"
 
 namespace quorvel::testing {
 
@@ -22,6 +28,44 @@ constexpr auto kRunTimeout = 60s;
 constexpr auto kSimulatorStart = 10s;
 constexpr auto kPromptWait = 10s;
 constexpr const char* kSampleWords = "9000";  // three sectors or more
+
+// Intel HEX content as byte address -> byte; nullopt when a record is malformed.
+inline std::optional<std::map<std::uint32_t, std::uint8_t>> parseIntelHex(const std::string& text) {
+  std::map<std::uint32_t, std::uint8_t> bytes;
+  std::uint32_t base = 0;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty()) continue;
+    if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0) return std::nullopt;
+    std::vector<std::uint8_t> record;
+    for (std::size_t i = 1; i + 1 < line.size(); i += 2) {
+      record.push_back(static_cast<std::uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
+    }
+    std::uint8_t sum = 0;
+    for (std::uint8_t b : record) sum = static_cast<std::uint8_t>(sum + b);
+    std::size_t count = record[0];
+    if (sum != 0 || record.size() != count + 5) return std::nullopt;
+    std::uint32_t offset = (std::uint32_t{record[1]} << 8) | record[2];
+    switch (record[3]) {
+      case 0x00:
+        for (std::size_t i = 0; i < count; ++i) bytes[base + offset + i] = record[4 + i];
+        break;
+      case 0x01:
+        return bytes;
+      case 0x02:
+        base = ((std::uint32_t{record[4]} << 8) | record[5]) << 4;
+        break;
+      case 0x04:
+        base = ((std::uint32_t{record[4]} << 8) | record[5]) << 16;
+        break;
+      default:
+        break;
+    }
+  }
+  return bytes;
+}
 
 struct Outcome {
   int status = -1;
@@ -51,7 +95,8 @@ class CliProcess : public ::testing::Test {
                  dir_ / "maker.err",
                  std::string(),
                  -1,
-                 -1});
+                 -1,
+                 false});
     ASSERT_EQ(maker.wait(kRunTimeout), 0) << readFile(dir_ / "maker.err");
   }
 
@@ -82,7 +127,7 @@ class CliProcess : public ::testing::Test {
         "--timeout", "120"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     simulator_ = std::make_unique<Child>(
-        ChildSetup{argv, dir_.path(), {}, {}, dir_ / "sim.err", std::string(), -1, -1});
+        ChildSetup{argv, dir_.path(), {}, {}, dir_ / "sim.err", std::string(), -1, -1, false});
     ASSERT_TRUE(simulator_->readLine(kSimulatorStart).has_value()) << readFile(dir_ / "sim.err");
   }
 
@@ -92,8 +137,8 @@ class CliProcess : public ::testing::Test {
                       const char* divisor = kFastDivisor) {
     args.insert(args.begin(),
                 divisor != nullptr ? QUORVEL_UPGRADE_FAST_PATH : QUORVEL_UPGRADE_PATH);
-    ChildSetup setup{args, dir_.path(), {}, dir_ / "cli.out", dir_ / "cli.err", std::move(input),
-                     -1,   -1};
+    ChildSetup setup{args, dir_.path(), {},   dir_ / "cli.out", dir_ / "cli.err", std::move(input),
+                     -1,   -1,          false};
     setup.environment["QUORVEL_TIME_DIVISOR"] = divisor != nullptr ? divisor : kFastDivisor;
     setup.environment["TMPDIR"] = privateArea().string();
     return setup;

@@ -31,7 +31,8 @@ TEST_F(CliSafety, StaleTemporaryFilesAreNeverFlashed) {
                     dir_ / "hex55.err",
                     std::string(),
                     -1,
-                    -1});
+                    -1,
+                    false});
   ASSERT_EQ(conversion.wait(kRunTimeout), 0);
   writeFile(dir_ / "hex55", converterScript("exit 1\n"), true);
   startSimulator();

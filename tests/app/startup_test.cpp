@@ -7,7 +7,8 @@
 
 #include "app/startup.h"
 #include "image/image_conversion.h"
-#include "tests/app/child_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/scratch_dir.h"
 
 namespace quorvel {
 namespace {

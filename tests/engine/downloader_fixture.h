@@ -17,7 +17,7 @@
 #include "engine/sector_transfer.h"
 #include "image/image_conversion.h"
 #include "platform/timing.h"
-#include "tests/engine/pty_peer.h"
+#include "tests/support/pty_peer.h"
 
 namespace quorvel::testing {
 

@@ -10,7 +10,7 @@
 
 #include "platform/timing.h"
 #include "serial/serial_port.h"
-#include "tests/engine/pty_peer.h"
+#include "tests/support/pty_peer.h"
 #include "tests/support/simulator_process.h"
 
 namespace quorvel {

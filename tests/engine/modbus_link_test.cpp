@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/timing.h"
-#include "tests/engine/pty_peer.h"
+#include "tests/support/pty_peer.h"
 
 namespace quorvel {
 namespace {

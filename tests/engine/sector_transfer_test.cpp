@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "platform/timing.h"
-#include "tests/engine/pty_peer.h"
+#include "tests/support/pty_peer.h"
 
 namespace quorvel {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "engine/modbus_link.h"
 #include "engine/sector_transfer.h"
-#include "tests/engine/pty_peer.h"
+#include "tests/support/pty_peer.h"
 
 namespace quorvel {
 namespace {

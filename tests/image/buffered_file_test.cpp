@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/image/scratch_dir.h"
+#include "tests/support/scratch_dir.h"
 
 namespace quorvel {
 namespace {
+
+using testing::writeFile;
 
 class BufferedFileTest : public testing::ScratchDirTest {
  protected:

@@ -9,11 +9,14 @@
 
 #include "image/image_conversion.h"
 #include "tests/image/fake_converter.h"
-#include "tests/image/scratch_dir.h"
 #include "tests/support/process_state.h"
+#include "tests/support/scratch_dir.h"
 
 namespace quorvel {
 namespace {
+
+using testing::readFile;
+using testing::writeFile;
 
 using namespace std::chrono_literals;
 

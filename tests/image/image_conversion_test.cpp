@@ -6,10 +6,13 @@
 #include <string>
 
 #include "tests/image/fake_converter.h"
-#include "tests/image/scratch_dir.h"
+#include "tests/support/scratch_dir.h"
 
 namespace quorvel {
 namespace {
+
+using testing::readFile;
+using testing::writeFile;
 
 class ImageConversionTest : public testing::ScratchDirTest {};
 

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/image/scratch_dir.h"
+#include "tests/support/scratch_dir.h"
 
 namespace quorvel {
 namespace {
+
+using testing::writeFile;
 
 using Frame = std::vector<std::uint16_t>;
 using Fault = ImageValidation::Fault;

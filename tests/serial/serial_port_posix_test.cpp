@@ -16,7 +16,8 @@
 
 #include "serial/line_monitor.h"
 #include "serial/serial_port.h"
-#include "tests/serial/pty_peer.h"
+#include "tests/support/pty_peer.h"
+#include "tests/support/pty_port_test.h"
 
 namespace quorvel {
 namespace {
@@ -72,15 +73,7 @@ bool sameSettings(const termios& a, const termios& b) {
          cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
-class SerialPortTest : public ::testing::Test {
- protected:
-  PtyPeer peer;
-  SerialPort port;
-
-  void openPort(std::uint32_t baud = kTransferBaud) {
-    ASSERT_TRUE(port.open(peer.slavePath().c_str(), baud));
-  }
-};
+class SerialPortTest : public testing::PtyPortTest {};
 
 TEST_F(SerialPortTest, OpensRaw8N1AtTheExactRateAndReopensAtTheOther) {
   struct RateCase {

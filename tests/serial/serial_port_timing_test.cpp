@@ -6,18 +6,19 @@
 
 #include "platform/timing.h"
 #include "serial/serial_port.h"
-#include "tests/serial/pty_peer.h"
+#include "tests/support/pty_port_test.h"
 
 namespace quorvel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using testing::PtyPeer;
 
 constexpr std::uint32_t kTransferBaud = 115200;
 constexpr std::uint32_t kModbusBaud = 9600;
 constexpr std::uint32_t kModbusAnswerChars = 15;
 constexpr std::uint32_t kSectorAnswerChars = 2;
+
+class SerialPortTimingTest : public testing::PtyPortTest {};
 
 long elapsedMs(Clock::time_point start) {
   return static_cast<long>(
@@ -25,10 +26,8 @@ long elapsedMs(Clock::time_point start) {
 }
 
 // A single answer byte ends a sector answer read only when the whole time-out has passed.
-TEST(SerialPortTimingTest, SingleAnswerByteEndsTheReadAfterTheFullTimeout) {
-  PtyPeer peer;
-  SerialPort port;
-  ASSERT_TRUE(port.open(peer.slavePath().c_str(), kTransferBaud));
+TEST_F(SerialPortTimingTest, SingleAnswerByteEndsTheReadAfterTheFullTimeout) {
+  openPort(kTransferBaud);
   peer.send("G");
   std::uint8_t answer[kSectorAnswerChars] = {};
   const std::uint32_t timeoutMs = timing().answerReadTimeoutMs;
@@ -42,10 +41,8 @@ TEST(SerialPortTimingTest, SingleAnswerByteEndsTheReadAfterTheFullTimeout) {
 
 // The time-out counts from the start of the read: bytes that keep trickling in do not
 // stretch it, and gaps between them do not cut it short.
-TEST(SerialPortTimingTest, TimeoutCountsFromTheStartOfTheRead) {
-  PtyPeer peer;
-  SerialPort port;
-  ASSERT_TRUE(port.open(peer.slavePath().c_str(), kModbusBaud));
+TEST_F(SerialPortTimingTest, TimeoutCountsFromTheStartOfTheRead) {
+  openPort(kModbusBaud);
   const std::uint32_t timeoutMs = timing().modbusReadTimeoutMs;
   const auto gap = std::chrono::milliseconds(timeoutMs / 5);
   std::thread instrument([&] {

@@ -6,7 +6,7 @@
 
 #include "tests/tools/hex55_test_support.h"
 
-namespace quorvel::test {
+namespace quorvel::testing {
 namespace {
 
 constexpr int kExitFailure = 1;
@@ -98,18 +98,8 @@ std::vector<BadInput> badInputs() {
   };
 }
 
-class Hex55RefusalTest : public ::testing::Test {
+class Hex55RefusalTest : public Hex55Fixture {
  protected:
-  ScratchDir dir;
-  std::string input = dir.path("quorvel.out");
-  std::string lsb = dir.path("LSB.tmp");
-  std::string msb = dir.path("MSB.tmp");
-
-  Hex55Run run(const std::vector<std::string>& args) {
-    return runHex55(args, dir.path("output.txt"));
-  }
-  Hex55Run convert() { return run({"-a", input, "-o", lsb, "-o", msb}); }
-
   void expectNoOutputs() {
     for (const auto& path : {lsb, msb, lsb + ".partial", msb + ".partial"}) {
       EXPECT_FALSE(fileExists(path)) << path;
@@ -145,7 +135,7 @@ TEST_F(Hex55RefusalTest, MissingInput) {
 
 TEST_F(Hex55RefusalTest, UnwritableOutputLeavesNeitherFile) {
   writeFile(input, lines({kDataRecord, kEndRecord}));
-  msb = dir.path("no-such-folder/MSB.tmp");
+  msb = dir.file("no-such-folder/MSB.tmp");
   expectOneErrorLine(convert(), "cannot write");
   expectNoOutputs();
 }
@@ -153,12 +143,12 @@ TEST_F(Hex55RefusalTest, UnwritableOutputLeavesNeitherFile) {
 TEST_F(Hex55RefusalTest, OutputThatCannotBeReplacedRemovesTheOtherOne) {
   writeFile(input, lines({kDataRecord, kEndRecord}));
   // LSB is moved into place first; MSB then cannot replace a directory.
-  std::filesystem::create_directories(dir.path("MSB.dir/inside"));
-  msb = dir.path("MSB.dir");
+  std::filesystem::create_directories(dir.file("MSB.dir/inside"));
+  msb = dir.file("MSB.dir");
   expectOneErrorLine(convert(), "cannot write");
   EXPECT_FALSE(fileExists(lsb));
   EXPECT_FALSE(fileExists(msb + ".partial"));
-  EXPECT_TRUE(fileExists(dir.path("MSB.dir/inside")));
+  EXPECT_TRUE(fileExists(dir.file("MSB.dir/inside")));
 }
 
 TEST_F(Hex55RefusalTest, OutputNamingTheInputLeavesTheInputAlone) {
@@ -206,4 +196,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
-}  // namespace quorvel::test
+}  // namespace quorvel::testing

@@ -3,16 +3,11 @@
 
 #include "tests/tools/hex55_test_support.h"
 
-namespace quorvel::test {
+namespace quorvel::testing {
 namespace {
 
-class Hex55Test : public ::testing::Test {
+class Hex55Test : public Hex55Fixture {
  protected:
-  ScratchDir dir;
-  std::string input = dir.path("quorvel.out");
-  std::string lsb = dir.path("LSB.tmp");
-  std::string msb = dir.path("MSB.tmp");
-
   void convertOk(const std::string& contents) {
     writeFile(input, contents);
     convertInput();
@@ -22,9 +17,9 @@ class Hex55Test : public ::testing::Test {
     convertInput();
   }
   void convertInput() {
-    const Hex55Run run = runHex55({"-a", input, "-o", lsb, "-o", msb}, dir.path("output.txt"));
-    ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(run.output, "");
+    const Hex55Run result = convert();
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "");
   }
 };
 
@@ -161,4 +156,4 @@ TEST_F(Hex55Test, ReplacesOutputsOfAnEarlierRun) {
 }
 
 }  // namespace
-}  // namespace quorvel::test
+}  // namespace quorvel::testing

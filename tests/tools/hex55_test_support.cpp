@@ -9,44 +9,13 @@
 #include <sstream>
 
 #include "image/sector_reader.h"
-#include "tests/tools/run_program.h"
+#include "tests/support/child_process.h"
 
-namespace quorvel::test {
+namespace quorvel::testing {
 namespace fs = std::filesystem;
-
-ScratchDir::ScratchDir() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = "hex55-";
-  if (info != nullptr) name += std::string(info->test_suite_name()) + "-" + info->name();
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  name += '-';
-  name += std::to_string(std::random_device{}());
-  root_ = fs::temp_directory_path() / name;
-  fs::create_directories(root_);
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ec;
-  fs::remove_all(root_, ec);
-}
-
-void writeFile(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
-  ASSERT_TRUE(out.good()) << path;
-}
 
 void writeFile(const std::string& path, const Bytes& contents) {
   writeFile(path, std::string(contents.begin(), contents.end()));
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 bool fileExists(const std::string& path) {
@@ -188,4 +157,4 @@ Hex55Run runHex55(const std::vector<std::string>& args, const std::string& outpu
   return run;
 }
 
-}  // namespace quorvel::test
+}  // namespace quorvel::testing

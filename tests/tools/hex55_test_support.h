@@ -1,11 +1,15 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-namespace quorvel::test {
+#include "tests/support/scratch_dir.h"
+
+namespace quorvel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -16,22 +20,8 @@ struct WordBlock {
   bool operator==(const WordBlock&) const = default;
 };
 
-// A fresh directory per test, removed afterwards.
-class ScratchDir {
- public:
-  ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  ~ScratchDir();
-  std::string path(const std::string& name) const { return (root_ / name).string(); }
-
- private:
-  std::filesystem::path root_;
-};
-
-void writeFile(const std::string& path, const std::string& contents);
+// Besides the text files of tests/support/scratch_dir.h.
 void writeFile(const std::string& path, const Bytes& contents);
-std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
 // One Intel HEX record with its checksum, upper-case, without a line end.
@@ -68,4 +58,19 @@ struct Hex55Run {
 };
 Hex55Run runHex55(const std::vector<std::string>& args, const std::string& outputFile);
 
-}  // namespace quorvel::test
+// An input and the two outputs of the converter in a scratch directory of the test's own.
+class Hex55Fixture : public ::testing::Test {
+ protected:
+  Hex55Run run(const std::vector<std::string>& args) {
+    return runHex55(args, dir.file("output.txt"));
+  }
+  // "-a input -o lsb -o msb".
+  Hex55Run convert() { return run({"-a", input, "-o", lsb, "-o", msb}); }
+
+  ScratchDir dir;
+  std::string input = dir.file("quorvel.out");
+  std::string lsb = dir.file("LSB.tmp");
+  std::string msb = dir.file("MSB.tmp");
+};
+
+}  // namespace quorvel::testing

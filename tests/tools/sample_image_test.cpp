@@ -6,7 +6,7 @@
 #include "tests/tools/hex55_test_support.h"
 #include "tools/make-sample-image/sample_image.h"
 
-namespace quorvel::test {
+namespace quorvel::testing {
 namespace {
 
 std::vector<const char*> argv(std::initializer_list<const char*> args) {
@@ -19,17 +19,17 @@ TEST(SampleImageTest, ConvertsToSectorsStartingWithTheCompatibilityWord) {
   options.words = 20000;
   options.compat = 0x0103;
   const auto runs = sample::makeSampleImage(options);
-  writeFile(dir.path("quorvel.out"), sample::toIntelHex(runs));
+  writeFile(dir.file("quorvel.out"), sample::toIntelHex(runs));
 
   const Hex55Run run = runHex55(
-      {"-a", dir.path("quorvel.out"), "-o", dir.path("LSB.tmp"), "-o", dir.path("MSB.tmp")},
-      dir.path("output.txt"));
+      {"-a", dir.file("quorvel.out"), "-o", dir.file("LSB.tmp"), "-o", dir.file("MSB.tmp")},
+      dir.file("output.txt"));
   ASSERT_EQ(run.exitCode, 0) << run.output;
 
   std::vector<WordBlock> blocks;
   for (const auto& r : runs) blocks.push_back({r.wordAddress, r.words});
   std::uint16_t compatibility = 0;
-  const auto sectors = readSectors(dir.path("LSB.tmp"), dir.path("MSB.tmp"), &compatibility);
+  const auto sectors = readSectors(dir.file("LSB.tmp"), dir.file("MSB.tmp"), &compatibility);
   EXPECT_EQ(compatibility, 0x0103);
   EXPECT_EQ(sectors, expectedSectors(blocks));
   EXPECT_GE(sectors.size(), 4u);
@@ -77,4 +77,4 @@ TEST(SampleImageTest, OptionsParse) {
 }
 
 }  // namespace
-}  // namespace quorvel::test
+}  // namespace quorvel::testing

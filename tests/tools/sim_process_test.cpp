@@ -18,6 +18,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using quorvel::testing::readFile;
+using quorvel::testing::ScratchDir;
 
 const std::string kReadRequest = ":0103001C0001DF\r\n";
 const std::string kValueAnswer = ":0103020100F9\r\n";
@@ -140,7 +142,7 @@ TEST(SimProcess, DropsTheLineAfterTheNamedSector) {
 }
 
 TEST(SimProcess, DumpsTheReceivedImageOnGoAndExits) {
-  TempDir dir;
+  ScratchDir dir;
   SimProcess sim({"--dump", dir.file("dump.hex"), "--reject-sector", "2"});
   HostPort port(sim.devicePath(), B9600);
   enterLoader(port);
@@ -151,14 +153,14 @@ TEST(SimProcess, DumpsTheReceivedImageOnGoAndExits) {
   EXPECT_EQ(port.receiveFor(kSilenceWindow), "") << "nothing answers the closing order";
   port.close();
   EXPECT_EQ(sim.waitExit(), kExitDone);
-  EXPECT_EQ(readWholeFile(dir.file("dump.hex")),
+  EXPECT_EQ(readFile(dir.file("dump.hex")),
             ":020000040002F8\n"
             ":064000003412CDAB78562E\n"
             ":00000001FF\n");
 }
 
 TEST(SimProcess, ADumpThatCannotBeWrittenIsAFailure) {
-  TempDir dir;
+  ScratchDir dir;
   SimProcess sim({"--silent-modbus", "--dump", dir.file("missing/dump.hex")});
   HostPort port(sim.devicePath());
   EXPECT_EQ(answerTo(port, sectorFrame(0, {1}, 0)), "G\r");
@@ -168,7 +170,7 @@ TEST(SimProcess, ADumpThatCannotBeWrittenIsAFailure) {
 }
 
 TEST(SimProcess, SurvivesTheHostClosingAndReopeningThePort) {
-  TempDir dir;
+  ScratchDir dir;
   SimProcess sim({"--dump", dir.file("dump.hex")});
   {
     HostPort modbus(sim.devicePath(), B9600);
@@ -187,7 +189,7 @@ TEST(SimProcess, SurvivesTheHostClosingAndReopeningThePort) {
 }
 
 TEST(SimProcess, LinkIsMadeAndRemovedOnSigterm) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string link = dir.file("com3");
   SimProcess sim({"--link", link});
   struct stat info {};
@@ -201,13 +203,13 @@ TEST(SimProcess, LinkIsMadeAndRemovedOnSigterm) {
 }
 
 TEST(SimProcess, RefusesToReplaceAFileWithItsLink) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("precious");
   { std::ofstream(path) << "keep me"; }
   SimProcess sim({"--link", path});
   EXPECT_EQ(sim.devicePath(), "");
   EXPECT_EQ(sim.waitExit(), kExitFailure);
-  EXPECT_EQ(readWholeFile(path), "keep me");
+  EXPECT_EQ(readFile(path), "keep me");
 }
 
 TEST(SimProcess, GivesUpAfterItsTimeout) {
@@ -221,7 +223,7 @@ TEST(SimProcess, UsageErrorsAndHelp) {
 }
 
 TEST(SimProcess, VerboseLogAndStatsShowTheTurnaround) {
-  TempDir dir;
+  ScratchDir dir;
   SimProcess sim({"--silent-modbus", "-v", "--stats", dir.file("stats.csv")}, dir.file("log"));
   HostPort port(sim.devicePath());
   EXPECT_EQ(answerTo(port, sectorFrame(0x100, {1, 2}, 0)), "G\r");
@@ -230,12 +232,12 @@ TEST(SimProcess, VerboseLogAndStatsShowTheTurnaround) {
   port.close();
   ASSERT_EQ(sim.waitExit(), kExitDone);
 
-  const std::string log = readWholeFile(dir.file("log"));
+  const std::string log = readFile(dir.file("log"));
   EXPECT_NE(log.find("frame start"), std::string::npos) << log;
   EXPECT_NE(log.find("frame end: 14 bytes"), std::string::npos) << log;
   EXPECT_NE(log.find("sector 2, address 0x00000200, 2 words"), std::string::npos) << log;
   EXPECT_NE(log.find("ack sent G\\r (sector 2)"), std::string::npos) << log;
-  std::istringstream stats(readWholeFile(dir.file("stats.csv")));
+  std::istringstream stats(readFile(dir.file("stats.csv")));
   std::string header, second, go, extra;
   std::getline(stats, header);
   std::getline(stats, second);

@@ -58,23 +58,6 @@ std::string sectorFrame(std::uint32_t address, const std::vector<std::uint16_t>&
   return bytes;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-sim-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
-std::string readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 SimProcess::SimProcess(std::vector<std::string> args, const std::string& stderrPath)
     : SimulatorProcess(QUORVEL_SIM_PATH, withTestDefaults(std::move(args)), stderrPath) {}
 

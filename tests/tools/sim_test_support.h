@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
 #include "tests/support/simulator_process.h"
 #include "tools/quorvel-sim/pty_line.h"
 
@@ -19,21 +20,6 @@ using std::chrono::milliseconds;
 // checksum low and high word, compatibility word; every word low byte first.
 std::string sectorFrame(std::uint32_t address, const std::vector<std::uint16_t>& words,
                         std::uint16_t compat);
-
-// A fresh directory, removed with its files when destroyed.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
-
- private:
-  std::string path_;
-};
-
-std::string readWholeFile(const std::string& path);
 
 // quorvel-sim as a child process, with a short frame gap and time-out unless `args` name
 // their own; stopped when destroyed if still running.

@@ -3,6 +3,9 @@
 #include <charconv>
 #include <functional>
 #include <string_view>
+#include <utility>
+
+#include "app/command_line.h"
 
 namespace quorvel::sim {
 namespace {
@@ -42,21 +45,11 @@ bool parseSectorFault(std::string_view text, std::map<std::uint32_t, std::uint32
   return true;
 }
 
-using ValueSetter = std::function<bool(std::string_view)>;
-
-struct ValueOption {
-  std::string_view name;
-  ValueSetter set;
-};
-
-struct FlagOption {
-  std::string_view name;
-  bool* flag;
-};
+using ValueSetter = std::function<bool(const std::string&)>;
 
 template <typename T>
 ValueSetter numberSetter(T& target, std::uint32_t min, std::uint32_t max) {
-  return [&target, min, max](std::string_view text) {
+  return [&target, min, max](const std::string& text) {
     std::uint32_t value = 0;
     if (!parseNumber(text, min, max, value)) return false;
     target = static_cast<T>(value);
@@ -64,96 +57,77 @@ ValueSetter numberSetter(T& target, std::uint32_t min, std::uint32_t max) {
   };
 }
 
-std::vector<ValueOption> valueOptions(SimOptions& o) {
-  auto path = [](std::string& target) {
-    return [&target](std::string_view text) {
-      target = std::string(text);
-      return !target.empty();
-    };
-  };
-  auto fault = [](std::map<std::uint32_t, std::uint32_t>& target) {
-    return [&target](std::string_view text) { return parseSectorFault(text, target); };
-  };
-  return {
-      {"--link", path(o.linkPath)},
-      {"--dump", path(o.dumpPath)},
-      {"--stats", path(o.statsPath)},
-      {"--register-value", numberSetter(o.registerValue, 0, 0xFFFF)},
-      {"--expect-compat",
-       [&o](std::string_view text) {
-         o.expectCompat = true;
-         return numberSetter(o.expectedCompat, 0, 0xFFFF)(text);
-       }},
-      {"--ack-bytes", numberSetter(o.ackBytes, 1, 2)},
-      {"--frame-gap-ms", numberSetter(o.frameGapMs, 1, kMaxFrameGapMs)},
-      {"--modbus-slave", numberSetter(o.answerAddress, 0, kMaxSlaveAddress)},
-      {"--reject-sector", fault(o.rejectSectors)},
-      {"--silent-sector", fault(o.silentSectors)},
-      {"--garbage-sector", fault(o.garbageSectors)},
-      {"--drop-after-sector", numberSetter(o.dropAfterSector, 1, kMaxSectorNumber)},
-      {"--late-sector", numberSetter(o.lateSector, 1, kMaxSectorNumber)},
-      {"--late-ms", numberSetter(o.lateMs, 1, kMaxLateMs)},
-      {"--mute-after-sector", numberSetter(o.muteAfterSector, 1, kMaxSectorNumber)},
-      {"--timeout", numberSetter(o.timeoutS, 1, kMaxTimeoutS)},
+ValueSetter pathSetter(std::string& target) {
+  return [&target](const std::string& text) {
+    target = text;
+    return !target.empty();
   };
 }
 
-std::vector<FlagOption> flagOptions(SimOptions& o) {
-  return {
+ValueSetter faultSetter(std::map<std::uint32_t, std::uint32_t>& target) {
+  return [&target](const std::string& text) { return parseSectorFault(text, target); };
+}
+
+void addValueOptions(CommandLine& commandLine, SimOptions& o) {
+  commandLine.addValue("--link", pathSetter(o.linkPath));
+  commandLine.addValue("--dump", pathSetter(o.dumpPath));
+  commandLine.addValue("--stats", pathSetter(o.statsPath));
+  commandLine.addValue("--register-value", numberSetter(o.registerValue, 0, 0xFFFF));
+  commandLine.addValue("--expect-compat", [&o](const std::string& text) {
+    o.expectCompat = true;
+    return numberSetter(o.expectedCompat, 0, 0xFFFF)(text);
+  });
+  commandLine.addValue("--ack-bytes", numberSetter(o.ackBytes, 1, 2));
+  commandLine.addValue("--frame-gap-ms", numberSetter(o.frameGapMs, 1, kMaxFrameGapMs));
+  commandLine.addValue("--modbus-slave", numberSetter(o.answerAddress, 0, kMaxSlaveAddress));
+  commandLine.addValue("--reject-sector", faultSetter(o.rejectSectors));
+  commandLine.addValue("--silent-sector", faultSetter(o.silentSectors));
+  commandLine.addValue("--garbage-sector", faultSetter(o.garbageSectors));
+  commandLine.addValue("--drop-after-sector", numberSetter(o.dropAfterSector, 1, kMaxSectorNumber));
+  commandLine.addValue("--late-sector", numberSetter(o.lateSector, 1, kMaxSectorNumber));
+  commandLine.addValue("--late-ms", numberSetter(o.lateMs, 1, kMaxLateMs));
+  commandLine.addValue("--mute-after-sector", numberSetter(o.muteAfterSector, 1, kMaxSectorNumber));
+  commandLine.addValue("--timeout", numberSetter(o.timeoutS, 1, kMaxTimeoutS));
+}
+
+void addFlags(CommandLine& commandLine, SimOptions& o) {
+  const std::pair<const char*, bool*> flags[] = {
       {"--silent-modbus", &o.silentModbus},
       {"--modbus-exception", &o.modbusException},
       {"--modbus-lowercase", &o.modbusLowercase},
       {"--pace", &o.pace},
-      {"-v", &o.verbose},
-      {"--verbose", &o.verbose},
+      {"-v,--verbose", &o.verbose},
   };
+  for (const auto& [names, flag] : flags) commandLine.addFlag(names, [flag] { *flag = true; });
+}
+
+std::string faultText(const CommandLine::Fault& fault) {
+  switch (fault.kind) {
+    case CommandLine::Fault::Kind::MissingValue:
+      return fault.argument + " needs a value";
+    case CommandLine::Fault::Kind::BadValue:
+      return "bad value for " + fault.argument + ": '" + fault.value + "'";
+    case CommandLine::Fault::Kind::UnknownArgument:
+      break;
+  }
+  return "unknown option '" + fault.argument + "'";
 }
 
 }  // namespace
 
 ParseOutcome parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
                              std::string& error) {
-  auto values = valueOptions(options);
-  auto flags = flagOptions(options);
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view arg = args[i];
-    if (arg == "-h" || arg == "--help") return ParseOutcome::Help;
-    if (arg == "--version") return ParseOutcome::Version;
-    std::string_view inlineValue;
-    bool hasInlineValue = false;
-    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      inlineValue = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      hasInlineValue = true;
-    }
-    bool known = false;
-    for (const auto& flag : flags) {
-      if (arg == flag.name && !hasInlineValue) {
-        *flag.flag = true;
-        known = true;
-      }
-    }
-    for (const auto& option : values) {
-      if (arg != option.name) continue;
-      known = true;
-      if (!hasInlineValue) {
-        if (i + 1 >= args.size()) {
-          error = std::string(arg) + " needs a value";
-          return ParseOutcome::Error;
-        }
-        inlineValue = args[++i];
-      }
-      if (!option.set(inlineValue)) {
-        error = "bad value for " + std::string(arg) + ": '" + std::string(inlineValue) + "'";
-        return ParseOutcome::Error;
-      }
-    }
-    if (!known) {
-      error = "unknown option '" + args[i] + "'";
-      return ParseOutcome::Error;
-    }
+  CommandLine commandLine;
+  commandLine.addStop("-h,--help", static_cast<int>(ParseOutcome::Help));
+  commandLine.addStop("--version", static_cast<int>(ParseOutcome::Version));
+  addValueOptions(commandLine, options);
+  addFlags(commandLine, options);
+  const CommandLine::Outcome outcome = commandLine.read(args);
+  if (outcome.fault) {
+    error = faultText(*outcome.fault);
+    return ParseOutcome::Error;
   }
-  return ParseOutcome::Run;
+  return outcome.stop != 0 ? static_cast<ParseOutcome>(outcome.stop) : ParseOutcome::Run;
 }
 
 std::string simUsage() {

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/bench_display.h"
+#include "app/cli/multi_unit_display.h"
+#include "app/cli/record_file.h"
 #include "app/cli/transcript.h"
 #include "app/cli/unit_record.h"
 #include "image/firmware_image.h"
@@ -33,7 +34,7 @@ void recordUnit(const RunRecords& records, const UnitOutcome& outcome);
 // cancel event; an interrupt cancels those still running. Shows where each stands on
 // standard error, then the summary table. Returns 0 when every port succeeded, else the
 // highest result code among them.
-int runBench(const FirmwareImage& image, const std::vector<std::string>& ports,
+int runUnits(const FirmwareImage& image, const std::vector<std::string>& ports,
              Transcript* transcript, const RunRecords& records);
 
 }  // namespace quorvel::cli

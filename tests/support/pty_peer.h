@@ -1,7 +1,8 @@
 #pragma once
 
+// Pseudo-terminal pairs with the test on the far end of the port under test (POSIX).
+
 #include <poll.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,20 +17,40 @@
 namespace quorvel::testing {
 
 // A pseudo-terminal pair; the port under test opens `path`, the peer works on `master`.
-// The slave stays open here too, so that the port may close and reopen it.
+// The slave stays open here too, so that the port may close and reopen it without the
+// master seeing a hang-up.
 struct PtyPair {
   int master = -1;
   int slave = -1;
   std::string path;
-  PtyPair() {
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) path = ttyname(slave);
-  }
-  ~PtyPair() {
-    ::close(slave);
-    ::close(master);
-  }
+  PtyPair();  // fails the current test (ADD_FAILURE) when no pair can be made
+  ~PtyPair();
   PtyPair(const PtyPair&) = delete;
   PtyPair& operator=(const PtyPair&) = delete;
+};
+
+// The far end of a pseudo-terminal pair, played byte by byte by a test as the instrument
+// would: the line is raw from the start, so that nothing sent before the port opens is
+// echoed.
+class PtyPeer {
+ public:
+  PtyPeer();
+  PtyPeer(const PtyPeer&) = delete;
+  PtyPeer& operator=(const PtyPeer&) = delete;
+
+  const std::string& slavePath() const { return pair_.path; }
+  // A descriptor of the slave held open by the test: lets it look at the line's settings.
+  int slaveFd() const { return pair_.slave; }
+
+  // Sends bytes to the port under test.
+  void send(const std::string& bytes);
+  // Up to `count` bytes the port has written, waiting at most `timeoutMs` for all of them.
+  std::string receive(std::size_t count, int timeoutMs);
+  // Pulls the line: closes the master.
+  void hangUp();
+
+ private:
+  PtyPair pair_;
 };
 
 // A scripted far end: cuts what arrives into units (`cut` gives the length of the complete

@@ -1,4 +1,4 @@
-#include "app/cli/bench_display.h"
+#include "app/cli/multi_unit_display.h"
 
 #include <algorithm>
 
@@ -66,7 +66,8 @@ std::string formatUnitLine(const UnitProgress& unit, std::size_t portWidth) {
   return padded(unit.port, portWidth) + "  " + numbers + unitStateName(unit.state);
 }
 
-BenchDisplay::BenchDisplay(std::FILE* out, bool inPlace, const std::vector<std::string>& ports)
+MultiUnitDisplay::MultiUnitDisplay(std::FILE* out, bool inPlace,
+                                   const std::vector<std::string>& ports)
     : out_(out), inPlace_(inPlace) {
   for (const std::string& port : ports) {
     portWidth_ = std::max(portWidth_, port.size());
@@ -74,7 +75,7 @@ BenchDisplay::BenchDisplay(std::FILE* out, bool inPlace, const std::vector<std::
   }
 }
 
-void BenchDisplay::update(std::size_t index, const UnitProgress& unit) {
+void MultiUnitDisplay::update(std::size_t index, const UnitProgress& unit) {
   UnitProgress& shown = shown_.at(index);
   if (inPlace_) {
     const bool changed = unit.percent != shown.percent || unit.sector != shown.sector ||
@@ -89,7 +90,7 @@ void BenchDisplay::update(std::size_t index, const UnitProgress& unit) {
   if (newStep || ended) printLine(unit);
 }
 
-void BenchDisplay::printAbove(const std::string& text) {
+void MultiUnitDisplay::printAbove(const std::string& text) {
   if (text.empty()) return;
   if (!inPlace_ || !blockDrawn_) {
     write(text);
@@ -113,7 +114,7 @@ void BenchDisplay::printAbove(const std::string& text) {
   redrawBlock();
 }
 
-void BenchDisplay::redrawBlock() {
+void MultiUnitDisplay::redrawBlock() {
   std::string out;
   if (blockDrawn_) {
     char up[32];
@@ -127,11 +128,11 @@ void BenchDisplay::redrawBlock() {
   write(out);  // one write per redraw, so no other output lands inside the block
 }
 
-void BenchDisplay::printLine(const UnitProgress& unit) {
+void MultiUnitDisplay::printLine(const UnitProgress& unit) {
   write(formatUnitLine(unit, portWidth_) + "\n");
 }
 
-void BenchDisplay::write(const std::string& text) {
+void MultiUnitDisplay::write(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), out_);
   std::fflush(out_);
 }

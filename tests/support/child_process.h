@@ -9,27 +9,9 @@
 #include <string>
 #include <vector>
 
-// Helpers for running the programs under test as child processes in a scratch directory.
+// The programs under test as child processes: runProgram on every platform; Child, which
+// talks to the program while it runs, on POSIX only.
 namespace quorvel::testing {
-
-// A fresh directory under the system's temporary folder, removed with its content.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
-
-std::string readFile(const std::filesystem::path& path);
-void writeFile(const std::filesystem::path& path, const std::string& content,
-               bool executable = false);
 
 struct ChildSetup {
   std::vector<std::string> argv;  // argv[0] is the program's path
@@ -40,9 +22,10 @@ struct ChildSetup {
   std::optional<std::string> stdinText;  // written, then closed; nullopt: a pipe kept open
   int stdinFd = -1;                      // when >= 0, used as standard input instead
   int stderrFd = -1;                     // when >= 0, used as standard error instead
+  bool stderrToStdout = false;           // standard error goes where standard output goes
 };
 
-// A running child. The destructor kills it (SIGKILL) if it has not been waited for.
+// A running child (POSIX only). The destructor kills it (SIGKILL) if it has not been waited for.
 class Child {
  public:
   explicit Child(const ChildSetup& setup);
@@ -67,11 +50,10 @@ class Child {
   std::string pending_;
 };
 
-// Polls until `path` holds `text` or `timeout` passes.
-bool waitForText(const std::filesystem::path& path, const std::string& text,
-                 std::chrono::milliseconds timeout);
-
-// Intel HEX content as byte address -> byte; nullopt when a record is malformed.
-std::optional<std::map<std::uint32_t, std::uint8_t>> parseIntelHex(const std::string& text);
+// Runs `program` with `args` (no shell involved), its standard output and error going to
+// `outputFile`, and waits for it. Returns its exit status, or kNotStarted.
+inline constexpr int kNotStarted = -1;
+int runProgram(const std::string& program, const std::vector<std::string>& args,
+               const std::string& outputFile);
 
 }  // namespace quorvel::testing

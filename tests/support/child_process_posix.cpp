@@ -1,16 +1,13 @@
-#include "tests/app/child_process.h"
+#include "tests/support/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace quorvel::testing {
@@ -19,6 +16,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kPollStep = std::chrono::milliseconds(10);
 constexpr int kExecFailedStatus = 127;
+// Ends only the wait of a program that hangs: the test then fails on its status.
+constexpr auto kRunProgramLimit = std::chrono::minutes(5);
 
 std::optional<int> statusOf(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -42,7 +41,9 @@ int openForWriting(const std::filesystem::path& path) {
   } else if (stdoutWrite >= 0) {
     ::dup2(stdoutWrite, STDOUT_FILENO);
   }
-  if (setup.stderrFd >= 0) {
+  if (setup.stderrToStdout) {
+    ::dup2(STDOUT_FILENO, STDERR_FILENO);
+  } else if (setup.stderrFd >= 0) {
     ::dup2(setup.stderrFd, STDERR_FILENO);
   } else if (!setup.stderrFile.empty()) {
     int fd = openForWriting(setup.stderrFile);
@@ -62,32 +63,6 @@ int openForWriting(const std::filesystem::path& path) {
 }
 
 }  // namespace
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-cli-XXXXXX").string();
-  char* made = ::mkdtemp(pattern.data());
-  path_ = made != nullptr ? std::filesystem::path(made) : std::filesystem::path();
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void writeFile(const std::filesystem::path& path, const std::string& content, bool executable) {
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
-  if (executable) ::chmod(path.c_str(), 0755);
-}
 
 Child::Child(const ChildSetup& setup) {
   // A child that ends before reading its input must not take the test runner with it.
@@ -171,51 +146,17 @@ std::optional<int> Child::wait(std::chrono::milliseconds timeout) {
   }
 }
 
-bool waitForText(const std::filesystem::path& path, const std::string& text,
-                 std::chrono::milliseconds timeout) {
-  auto deadline = Clock::now() + timeout;
-  while (Clock::now() < deadline) {
-    if (readFile(path).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(kPollStep);
-  }
-  return false;
-}
-
-std::optional<std::map<std::uint32_t, std::uint8_t>> parseIntelHex(const std::string& text) {
-  std::map<std::uint32_t, std::uint8_t> bytes;
-  std::uint32_t base = 0;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    if (line.empty()) continue;
-    if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0) return std::nullopt;
-    std::vector<std::uint8_t> record;
-    for (std::size_t i = 1; i + 1 < line.size(); i += 2) {
-      record.push_back(static_cast<std::uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
-    }
-    std::uint8_t sum = 0;
-    for (std::uint8_t b : record) sum = static_cast<std::uint8_t>(sum + b);
-    std::size_t count = record[0];
-    if (sum != 0 || record.size() != count + 5) return std::nullopt;
-    std::uint32_t offset = (std::uint32_t{record[1]} << 8) | record[2];
-    switch (record[3]) {
-      case 0x00:
-        for (std::size_t i = 0; i < count; ++i) bytes[base + offset + i] = record[4 + i];
-        break;
-      case 0x01:
-        return bytes;
-      case 0x02:
-        base = ((std::uint32_t{record[4]} << 8) | record[5]) << 4;
-        break;
-      case 0x04:
-        base = ((std::uint32_t{record[4]} << 8) | record[5]) << 16;
-        break;
-      default:
-        break;
-    }
-  }
-  return bytes;
+int runProgram(const std::string& program, const std::vector<std::string>& args,
+               const std::string& outputFile) {
+  ChildSetup setup;
+  setup.argv = {program};
+  setup.argv.insert(setup.argv.end(), args.begin(), args.end());
+  setup.stdoutFile = outputFile;
+  setup.stderrToStdout = true;
+  setup.stdinText = std::string();
+  Child child(setup);
+  if (child.pid() <= 0) return kNotStarted;
+  return child.wait(kRunProgramLimit).value_or(kNotStarted);
 }
 
 }  // namespace quorvel::testing

@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "tests/tools/run_program.h"
+#include "tests/support/child_process.h"
 
-namespace quorvel::test {
+namespace quorvel::testing {
 namespace {
 
 // Quotes one argument so that the C runtime's command-line parser gives it back unchanged.
@@ -73,4 +73,4 @@ int runProgram(const std::string& program, const std::vector<std::string>& args,
   return static_cast<int>(exitCode);
 }
 
-}  // namespace quorvel::test
+}  // namespace quorvel::testing

@@ -8,7 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli/bench_display.h"
+#include "app/cli/multi_unit_display.h"
+#include "app/cli/record_file.h"
 #include "app/cli/sha256.h"
 #include "app/cli/transcript.h"
 #include "app/cli/unit_record.h"
@@ -27,7 +28,7 @@ std::string digestOf(const std::string& text) {
 
 fs::path scratchFile(const char* name) {
   fs::path path = fs::temp_directory_path() /
-                  (std::string("quorvel-bench-") +
+                  (std::string("quorvel-units-") +
                    std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + name);
   fs::remove(path);
   return path;
@@ -165,13 +166,13 @@ TEST(Transcript, EventsFromSeveralThreadsStayWholeAndInTimeOrder) {
 
 std::string renderDisplay(bool inPlace, const std::vector<UnitProgress>& steps) {
   return capturedOutput([&](std::FILE* file) {
-    BenchDisplay display(file, inPlace, {"/dev/a", "/dev/bb"});
+    MultiUnitDisplay display(file, inPlace, {"/dev/a", "/dev/bb"});
     for (const UnitProgress& step : steps) display.update(step.port == "/dev/a" ? 0 : 1, step);
     display.printAbove("trace\n");
   });
 }
 
-TEST(BenchDisplay, LinesAtTenPercentStepsOrOneRedrawnBlock) {
+TEST(MultiUnitDisplay, LinesAtTenPercentStepsOrOneRedrawnBlock) {
   const std::vector<UnitProgress> steps = {
       {"/dev/a", 3, 1, 1, UnitState::Sending},    {"/dev/a", 7, 2, 1, UnitState::Sending},
       {"/dev/bb", 12, 1, 2, UnitState::Retrying}, {"/dev/a", 100, 9, 1, UnitState::Succeeded},
@@ -193,7 +194,7 @@ TEST(BenchDisplay, LinesAtTenPercentStepsOrOneRedrawnBlock) {
   EXPECT_NE(redrawn.find("/dev/bb   14 %  sector     2  try 3  failed\n"), std::string::npos);
 }
 
-TEST(BenchSummary, TableAndExitStatusOfTheWorstPort) {
+TEST(MultiUnitSummary, TableAndExitStatusOfTheWorstPort) {
   std::vector<UnitOutcome> outcomes = {
       {"/dev/ttyUSB0", 0, "Download successful.", 12, 0, 14.25},
       {"COM9", 30, "ERROR : Unable to update.\n\nPlease verify.", 3, 2, 40.0},

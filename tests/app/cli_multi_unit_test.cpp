@@ -30,7 +30,7 @@ std::string sha256sum(const fs::path& file) {
   return std::string(digest, got);
 }
 
-class CliBench : public CliProcess {
+class CliMultiUnit : public CliProcess {
  protected:
   // The image, made elsewhere than in the working directory.
   void writeImageElsewhere(const char* words = kSampleWords) {
@@ -79,7 +79,7 @@ class CliBench : public CliProcess {
   std::map<std::string, SimulatorProcess> instruments_;
 };
 
-TEST_F(CliBench, OneRejectedSectorFailsOnlyItsInstrument) {
+TEST_F(CliMultiUnit, OneRejectedSectorFailsOnlyItsInstrument) {
   writeImageElsewhere();
   writeConverter();
   addInstrument("unit1");
@@ -131,7 +131,7 @@ TEST_F(CliBench, OneRejectedSectorFailsOnlyItsInstrument) {
 
 // A line pulled in the middle of the transfer and a port that cannot be opened: the other
 // instrument is upgraded all the same.
-TEST_F(CliBench, UnpluggedOrUnopenablePortsLeaveTheOthersAlone) {
+TEST_F(CliMultiUnit, UnpluggedOrUnopenablePortsLeaveTheOthersAlone) {
   writeImageElsewhere();
   writeConverter();
   addInstrument("pulled", {"--drop-after-sector", "1"});
@@ -149,7 +149,7 @@ TEST_F(CliBench, UnpluggedOrUnopenablePortsLeaveTheOthersAlone) {
 
 // The quick instrument is done before the interrupt and keeps its result; the paced ones are
 // still receiving and end canceled, without "GO".
-TEST_F(CliBench, InterruptCancelsTheRunningTransfersOnly) {
+TEST_F(CliMultiUnit, InterruptCancelsTheRunningTransfersOnly) {
   writeImageElsewhere("40000");
   writeConverter();
   addInstrument("quick");
@@ -175,7 +175,7 @@ TEST_F(CliBench, InterruptCancelsTheRunningTransfersOnly) {
 }
 
 // A single port looks as it always did; the record and the transcript come on top.
-TEST_F(CliBench, SinglePortKeepsItsOutputAndAddsRecordAndTranscript) {
+TEST_F(CliMultiUnit, SinglePortKeepsItsOutputAndAddsRecordAndTranscript) {
   prepare();
   startSimulator();
   Outcome outcome =
@@ -194,7 +194,7 @@ TEST_F(CliBench, SinglePortKeepsItsOutputAndAddsRecordAndTranscript) {
   expectDumpEqualsImage();
 }
 
-TEST_F(CliBench, WhatCannotWorkIsRefusedBeforeTheConverterRuns) {
+TEST_F(CliMultiUnit, WhatCannotWorkIsRefusedBeforeTheConverterRuns) {
   prepare();
   startSimulator();
   fs::create_symlink(dir_ / kPort, dir_ / "alias");
@@ -223,7 +223,7 @@ TEST_F(CliBench, WhatCannotWorkIsRefusedBeforeTheConverterRuns) {
 
 // The messages name a missing file as the user gave it; without a converter here, the one
 // beside the program serves, and the program says so.
-TEST_F(CliBench, ImageAndConverterFromElsewhere) {
+TEST_F(CliMultiUnit, ImageAndConverterFromElsewhere) {
   writeImage();
   startSimulator();
   Outcome noImage = run({"--port", kPort, "--yes", "--image", "fw/none.out"});

@@ -7,7 +7,7 @@
 
 namespace quorvel::cli {
 
-// Where one instrument's upgrade stands, as the bench display shows it.
+// Where one instrument's upgrade stands, as the display of a run over several units shows it.
 enum class UnitState {
   Waiting,         // not started yet
   EnteringLoader,  // Modbus exchange and the pauses around it
@@ -35,11 +35,11 @@ std::string formatUnitLine(const UnitProgress& unit, std::size_t portWidth);
 // The progress of several instruments on standard error. On a terminal every port keeps one
 // line, redrawn in place; elsewhere a port gets a line at each 10 % step and when it ends.
 // Used by the main thread only.
-class BenchDisplay {
+class MultiUnitDisplay {
  public:
-  BenchDisplay(std::FILE* out, bool inPlace, const std::vector<std::string>& ports);
-  BenchDisplay(const BenchDisplay&) = delete;
-  BenchDisplay& operator=(const BenchDisplay&) = delete;
+  MultiUnitDisplay(std::FILE* out, bool inPlace, const std::vector<std::string>& ports);
+  MultiUnitDisplay(const MultiUnitDisplay&) = delete;
+  MultiUnitDisplay& operator=(const MultiUnitDisplay&) = delete;
 
   // Shows the new state of the port at `index`, if anything shown has changed.
   void update(std::size_t index, const UnitProgress& unit);

@@ -1,4 +1,4 @@
-#include "app/cli/bench_run.h"
+#include "app/cli/multi_unit_run.h"
 
 #include <chrono>
 #include <cstdio>
@@ -14,15 +14,10 @@ namespace {
 
 constexpr const char* kCancelingMessage = "Canceling the download...\n";
 
-void say(const std::string& text) {
-  std::fputs(text.c_str(), stderr);
-  std::fflush(stderr);
-}
-
-// One instrument of the bench: its own downloader over the shared image, its transfer, and
+// One instrument of the run: its own downloader over the shared image, its transfer, and
 // its cancel event registered for the interrupt (unregistered before the event goes).
-struct BenchUnit {
-  BenchUnit(const FirmwareImage& image, const std::string& port, PortTransfer::Outputs outputs)
+struct RunningUnit {
+  RunningUnit(const FirmwareImage& image, const std::string& port, PortTransfer::Outputs outputs)
       : downloader(image), transfer(downloader, port, outputs), cancel(downloader.cancelEvent()) {}
 
   Downloader downloader;
@@ -32,9 +27,9 @@ struct BenchUnit {
 };
 
 // The main thread's watch over the running transfers, until all have ended.
-class BenchWatch {
+class UnitsWatch {
  public:
-  BenchWatch(std::deque<BenchUnit>& units, BenchDisplay& display, TraceQueue& traces,
+  UnitsWatch(std::deque<RunningUnit>& units, MultiUnitDisplay& display, TraceQueue& traces,
              const RunRecords& records)
       : units_(units), display_(display), traces_(traces), records_(records) {}
 
@@ -43,7 +38,7 @@ class BenchWatch {
       // The states first, then the traces: every trace line of a state shown is printed
       // before it.
       std::vector<UnitProgress> states;
-      for (const BenchUnit& unit : units_) states.push_back(unit.transfer.progress());
+      for (const RunningUnit& unit : units_) states.push_back(unit.transfer.progress());
       display_.printAbove(traces_.takeAll());
       if (!showUnits(states)) return;
       if (interruptSignal() != 0 && !cancelAnnounced_) {
@@ -59,7 +54,7 @@ class BenchWatch {
   bool showUnits(const std::vector<UnitProgress>& states) {
     bool running = false;
     for (std::size_t i = 0; i < units_.size(); ++i) {
-      BenchUnit& unit = units_[i];
+      RunningUnit& unit = units_[i];
       display_.update(i, states[i]);
       const bool ended = isFinal(states[i].state);
       if (ended && !unit.finished) {
@@ -71,8 +66,8 @@ class BenchWatch {
     return running;
   }
 
-  std::deque<BenchUnit>& units_;
-  BenchDisplay& display_;
+  std::deque<RunningUnit>& units_;
+  MultiUnitDisplay& display_;
   TraceQueue& traces_;
   const RunRecords& records_;
   bool cancelAnnounced_ = false;
@@ -107,22 +102,22 @@ void recordUnit(const RunRecords& records, const UnitOutcome& outcome) {
   }
 }
 
-int runBench(const FirmwareImage& image, const std::vector<std::string>& ports,
+int runUnits(const FirmwareImage& image, const std::vector<std::string>& ports,
              Transcript* transcript, const RunRecords& records) {
   const bool inPlace = isTerminal(stderr);
   TraceQueue traces;
   PortTransfer::Outputs outputs{transcript, TraceRoute::Prefixed, &traces};
   // On a terminal they share, trace lines would break into the block: it prints them.
   if (inPlace && outputsShareTerminal()) outputs.route = TraceRoute::Queued;
-  std::deque<BenchUnit> units;  // never moved: the transfers refer to their downloaders
+  std::deque<RunningUnit> units;  // never moved: the transfers refer to their downloaders
   for (const std::string& port : ports) units.emplace_back(image, port, outputs);
-  for (BenchUnit& unit : units) unit.transfer.start();
+  for (RunningUnit& unit : units) unit.transfer.start();
   std::vector<UnitOutcome> outcomes;
   {
-    BenchDisplay display(stderr, inPlace, ports);
-    BenchWatch(units, display, traces, records).untilAllEnded();
+    MultiUnitDisplay display(stderr, inPlace, ports);
+    UnitsWatch(units, display, traces, records).untilAllEnded();
   }
-  for (BenchUnit& unit : units) {
+  for (RunningUnit& unit : units) {
     unit.transfer.join();
     outcomes.push_back(unit.transfer.outcome());
   }

@@ -44,7 +44,7 @@ void CommandLine::addFlag(const std::string& names, std::function<void()> set) {
       ->disable_flag_override()  // "--flag=value" is no flag
       ->trigger_on_parse();
   for (const std::string& name : CLI::detail::split(names, ',')) {
-    if (name.starts_with("--")) flagNames_.push_back(name);
+    (name.starts_with("--") ? flagNames_ : shortNames_).push_back(name);
   }
 }
 
@@ -60,7 +60,34 @@ void CommandLine::addValue(const std::string& name, std::function<bool(const std
   valueNames_.push_back(name);
 }
 
+// CLI11 reads "-yh" as "-y -h" and "--yes=true" as "--yes"; our programs never did. Such an
+// argument is unknown: the arguments before it are read first, so that a fault or a stop
+// option met earlier still comes first.
 CommandLine::Outcome CommandLine::read(const std::vector<std::string>& args) {
+  const std::size_t foreign = firstForeignForm(args);
+  if (foreign == args.size()) return parse(args);
+  const Outcome before = parse({args.begin(), args.begin() + static_cast<std::ptrdiff_t>(foreign)});
+  if (before.stop != 0 || before.fault) return before;
+  return {0, Fault{Fault::Kind::UnknownArgument, args[foreign], {}}};
+}
+
+// The index of the first argument in a form that CLI11 would take apart, args.size() when none.
+std::size_t CommandLine::firstForeignForm(const std::vector<std::string>& args) const {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (contains(valueNames_, arg)) {
+      ++i;  // its value, whatever it looks like
+      continue;
+    }
+    const bool shortCluster = arg.size() > 2 && arg[0] == '-' && arg[1] != '-';
+    const bool flagWithValue = std::any_of(flagNames_.begin(), flagNames_.end(),
+                                           [&](const auto& f) { return arg.starts_with(f + "="); });
+    if ((shortCluster && !contains(shortNames_, arg)) || flagWithValue) return i;
+  }
+  return args.size();
+}
+
+CommandLine::Outcome CommandLine::parse(const std::vector<std::string>& args) {
   try {
     std::vector<std::string> reversed = splitEmptyValues(args);
     std::reverse(reversed.begin(), reversed.end());  // CLI11 takes them last first
@@ -68,12 +95,9 @@ CommandLine::Outcome CommandLine::read(const std::vector<std::string>& args) {
     checkNothingUnknownBefore();
   } catch (const Ended& ended) {
     return ended.outcome;
-  } catch (const CLI::ArgumentMismatch& error) {
+  } catch (const CLI::ArgumentMismatch&) {
     try {
       checkNothingUnknownBefore();
-      if (const std::string* given = flagGivenAValue(args, error)) {
-        throw faultOf(Fault::Kind::UnknownArgument, *given);
-      }
       // Otherwise the last argument is an option that lacks its value.
       const std::string& last = args.back();
       if (contains(valueNames_, last)) throw faultOf(Fault::Kind::MissingValue, last);
@@ -103,19 +127,6 @@ std::vector<std::string> CommandLine::splitEmptyValues(const std::vector<std::st
     }
   }
   return split;
-}
-
-// The argument that gave a flag a value ("--yes=1"), when that is what `error` reports.
-const std::string* CommandLine::flagGivenAValue(const std::vector<std::string>& args,
-                                                const std::exception& error) const {
-  for (const std::string& flag : flagNames_) {
-    const std::string refusal = CLI::ArgumentMismatch::FlagOverride(flag.substr(2)).what();
-    if (refusal != error.what()) continue;
-    for (const std::string& arg : args) {
-      if (arg.starts_with(flag + "=")) return &arg;
-    }
-  }
-  return nullptr;
 }
 
 }  // namespace quorvel

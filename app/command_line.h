@@ -45,14 +45,15 @@ class CommandLine {
   Outcome read(const std::vector<std::string>& args);
 
  private:
+  Outcome parse(const std::vector<std::string>& args);
+  std::size_t firstForeignForm(const std::vector<std::string>& args) const;
   void checkNothingUnknownBefore() const;
   std::vector<std::string> splitEmptyValues(const std::vector<std::string>& args) const;
-  const std::string* flagGivenAValue(const std::vector<std::string>& args,
-                                     const std::exception& error) const;
 
   std::unique_ptr<CLI::App> app_;
   std::vector<std::string> valueNames_;
   std::vector<std::string> flagNames_;  // the long ones
+  std::vector<std::string> shortNames_;
 };
 
 }  // namespace quorvel

@@ -55,6 +55,25 @@ TEST(CliOptions, ParsesTheCommandLine) {
   }
 }
 
+// Forms a general option parser would take apart are unknown options, named whole, after
+// whatever the arguments before them decide.
+TEST(CliOptions, RefusesClusteredFlagsAndFlagsWithValues) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--port", "COM1", "-yh"}, "unknown option -yh"},
+      {{"-yes", "--port", "COM1"}, "unknown option -yes"},
+      {{"--port", "COM1", "--yes=true"}, "unknown option --yes=true"},
+      {{"--list-ports="}, "unknown option --list-ports="},
+      {{"--bogus", "-yh"}, "unknown option --bogus"},
+  };
+  for (const auto& [args, error] : cases) {
+    const CliOptions options = parseOptions(args);
+    EXPECT_EQ(options.action, Action::UsageError) << error;
+    EXPECT_EQ(options.error, error);
+  }
+  EXPECT_EQ(parseOptions({"--help", "-yh"}).action, Action::Help);
+  EXPECT_EQ(parseOptions({"--port", "-yh"}).ports, Ports{"-yh"});
+}
+
 TEST(CliOptions, TakesTheFilesOfAnUpgradeAndUpTo32DistinctPorts) {
   CliOptions options =
       parseOptions({"--port", "a", "--image", "fw/new.out", "--converter=bin/hex55", "--record",

@@ -241,24 +241,33 @@ bool configureLine(int fd, termios settings, std::uint32_t baud) {
   return setModemLines(fd);
 }
 
+std::uint32_t queuedOutput(int fd) {
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+  return static_cast<std::uint32_t>(queued);
+}
+
+// Empties what was left on the line before us: everything received, and output only when the
+// driver still holds some. A pseudo-terminal always reports its output queue empty, and
+// flushing it there discards what the far end has not read yet, such as the "GO" that this
+// program wrote just before it closed the port and opened it again.
+bool discardStaleBytes(int fd) {
+  if (::tcflush(fd, TCIFLUSH) != 0) return false;
+  return queuedOutput(fd) == 0 || ::tcflush(fd, TCOFLUSH) == 0;
+}
+
 // The steps after the device is ours; returns the number of the failing step, 0 when done.
 int prepareLine(int fd, std::uint32_t baud) {
   int queued = 0;
   // The kernel's queues have a fixed size; what matters is that their fill can be read,
   // because the drain after each write depends on it.
   if (::ioctl(fd, TIOCOUTQ, &queued) != 0) return kStepQueueSizes;
-  if (::tcflush(fd, TCIOFLUSH) != 0) return kStepFirstPurge;
+  if (!discardStaleBytes(fd)) return kStepFirstPurge;
   termios settings{};
   if (::tcgetattr(fd, &settings) != 0) return kStepGetState;
   if (!configureLine(fd, settings, baud)) return kStepSetState;
-  if (::tcflush(fd, TCIOFLUSH) != 0) return kStepSecondPurge;
+  if (!discardStaleBytes(fd)) return kStepSecondPurge;
   return 0;
-}
-
-std::uint32_t queuedOutput(int fd) {
-  int queued = 0;
-  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
-  return static_cast<std::uint32_t>(queued);
 }
 
 // Waits until the driver has sent every byte or the deadline has passed; returns the bytes

@@ -17,6 +17,9 @@ struct TimingTable {
   uint32_t splashMs = 1500;             // splash box lifetime
   uint32_t linkAnimationMs = 500;       // transfer picture animation step
   uint32_t converterStopGraceMs = 300;  // a stopped converter's time to end before SIGKILL
+  // Where a wait on the line cannot also wait for the cancel event, it looks at the event
+  // this often (a granularity, not a pause: not scaled).
+  uint32_t cancelCheckMs = 50;
 };
 
 // Fixed counts and sizes that are not times.

@@ -73,22 +73,23 @@ class Deadline {
   Clock::time_point end_;
 };
 
-enum class WaitResult { kReady, kTimedOut, kFailed };
+enum class WaitResult { kReady, kTimedOut, kFailed, kCancelled };
 
-// Waits until `fd` allows `events` or the deadline passes. A hang-up or error without the
-// wanted event is a failure: the line is gone.
-WaitResult waitFor(int fd, short events, const Deadline& deadline) {
+// Waits until `fd` allows `events`, the deadline passes or `cancelFd` (when not -1) becomes
+// readable. A hang-up or error without the wanted event is a failure: the line is gone.
+WaitResult waitFor(int fd, short events, const Deadline& deadline, int cancelFd = -1) {
   for (;;) {
     int left = deadline.remainingMs();
     if (left == 0) return WaitResult::kTimedOut;
-    pollfd entry{fd, events, 0};
-    int ready = ::poll(&entry, 1, left);
+    pollfd entries[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
+    int ready = ::poll(entries, cancelFd < 0 ? 1 : 2, left);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return WaitResult::kFailed;
     }
     if (ready == 0) continue;  // the deadline decides, not poll's own rounding
-    if ((entry.revents & events) != 0) return WaitResult::kReady;
+    if (entries[1].revents != 0) return WaitResult::kCancelled;
+    if ((entries[0].revents & events) != 0) return WaitResult::kReady;
     return WaitResult::kFailed;
   }
 }
@@ -334,8 +335,19 @@ bool SerialPort::close() {
 }
 
 std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
+  return readWithin(buffer, count, timeoutMs, nullptr);
+}
+
+std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs,
+                               const CancelEvent& cancel) {
+  return readWithin(buffer, count, timeoutMs, &cancel);
+}
+
+std::uint32_t SerialPort::readWithin(std::uint8_t* buffer, std::uint32_t count,
+                                     std::uint32_t timeoutMs, const CancelEvent* cancel) {
   if (isOpen_ == 0) return 0;
   const int fd = static_cast<int>(handle_);
+  const int cancelFd = cancel != nullptr ? static_cast<int>(cancel->waitHandle()) : -1;
   Deadline deadline(timeoutMs);
   std::uint32_t received = 0;
   bool failed = false;
@@ -347,9 +359,10 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
     }
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && wouldBlock(errno)) {
-      WaitResult wait = waitFor(fd, POLLIN, deadline);
+      if (cancel != nullptr && cancel->isSignalled()) break;
+      WaitResult wait = waitFor(fd, POLLIN, deadline, cancelFd);
       if (wait == WaitResult::kReady) continue;
-      if (wait == WaitResult::kTimedOut) break;
+      if (wait == WaitResult::kTimedOut || wait == WaitResult::kCancelled) break;
     }
     // An error, a hang-up, or readable with nothing to read: the line is gone.
     failed = true;

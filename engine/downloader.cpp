@@ -114,6 +114,7 @@ bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage,
   observer_ = observer != nullptr ? observer : &silent;
   result_ = Success;
   goSentAt_.reset();
+  restartSeconds_ = 0;
   cancelledAfterGo_ = false;
   bool succeeded = false;
   if (!enterLoader()) {

@@ -46,6 +46,8 @@ class RestartPoller {
     }
   }
 
+  void closePort() { link_.reset(); }
+
  private:
   // A port that is not there yet fails again and again: only its first failure is traced.
   bool openLink() {
@@ -95,12 +97,11 @@ RestartCheckResult awaitRestart(const char* portName, Clock::time_point goSentAt
   observer.restartCheckStarted();
   trace(1, "Waiting for the instrument to restart (at most %u s after GO)\n", limitSeconds);
   const auto limit = milliseconds(std::uint64_t{limitSeconds} * timing().restartLimitSecondMs);
+  RestartPoller poller(portName, goSentAt + limit, cancel);
   RestartCheckResult result;
-  {
-    RestartPoller poller(portName, goSentAt + limit, cancel);
-    result.outcome = poller.run(goSentAt);
-  }  // the port is closed before the outcome is told
+  result.outcome = poller.run(goSentAt);
   result.secondsSinceGo = secondsSince(goSentAt);
+  poller.closePort();  // before the outcome is told
   if (result.outcome == RestartOutcome::Answered) {
     trace(1, "The instrument answered %.1f s after GO\n", result.secondsSinceGo);
   } else if (result.outcome == RestartOutcome::NotAnswered) {

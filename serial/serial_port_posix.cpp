@@ -334,15 +334,6 @@ bool SerialPort::close() {
   return true;
 }
 
-std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
-  return readWithin(buffer, count, timeoutMs, nullptr);
-}
-
-std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs,
-                               const CancelEvent& cancel) {
-  return readWithin(buffer, count, timeoutMs, &cancel);
-}
-
 std::uint32_t SerialPort::readWithin(std::uint8_t* buffer, std::uint32_t count,
                                      std::uint32_t timeoutMs, const CancelEvent* cancel) {
   if (isOpen_ == 0) return 0;

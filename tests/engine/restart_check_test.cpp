@@ -20,41 +20,15 @@ SimulatorProcess startSimulator(std::vector<std::string> args = {}) {
   return SimulatorProcess(QUORVEL_SIM_PATH, args);
 }
 
-const char* nameOf(LoaderEntryOutcome outcome) {
-  switch (outcome) {
-    case LoaderEntryOutcome::OrderWritten:
-      return "order written";
-    case LoaderEntryOutcome::NoAnswer:
-      return "no answer";
-    default:
-      return "other";
-  }
-}
+// The names of the outcomes and answers, in the order of their enumerations.
+constexpr const char* kLoaderOutcomes[] = {"order written", "order not written", "no answer",
+                                           "port not opened", "cancelled"};
+constexpr const char* kRestartOutcomes[] = {"answered", "not answered", "cancelled"};
+constexpr const char* kAnswerKinds[] = {"G", "B", "other", "none"};
 
-const char* nameOf(RestartOutcome outcome) {
-  switch (outcome) {
-    case RestartOutcome::Answered:
-      return "answered";
-    case RestartOutcome::NotAnswered:
-      return "not answered";
-    case RestartOutcome::Cancelled:
-      return "cancelled";
-  }
-  return "?";
-}
-
-std::string answerText(const SectorAnswer& answer) {
-  switch (answer.kind) {
-    case AnswerKind::Acknowledged:
-      return "G";
-    case AnswerKind::Rejected:
-      return "B";
-    case AnswerKind::Other:
-      return "other " + std::to_string(answer.firstByte);
-    case AnswerKind::None:
-      return "none";
-  }
-  return "?";
+template <typename Enum, std::size_t N>
+std::string nameOf(Enum value, const char* const (&names)[N]) {
+  return names[static_cast<std::size_t>(value)];
 }
 
 // Everything a run and a restart check report, in order, as text.
@@ -64,7 +38,7 @@ class EventLog : public DownloadObserver {
     events.push_back("attempt " + std::to_string(attempt));
   }
   void loaderEntryEnded(LoaderEntryOutcome outcome) override {
-    events.push_back(std::string("loader: ") + nameOf(outcome));
+    events.push_back("loader: " + nameOf(outcome, kLoaderOutcomes));
   }
   void sectorTry(const SectorTry& t) override {
     char text[64];
@@ -73,13 +47,15 @@ class EventLog : public DownloadObserver {
     events.push_back(text);
   }
   void sectorAnswer(const SectorTry& t, const SectorAnswer& answer) override {
+    std::string kind = nameOf(answer.kind, kAnswerKinds);
+    if (answer.kind == AnswerKind::Other) kind += " " + std::to_string(answer.firstByte);
     events.push_back("answer " + std::to_string(t.sector) + "." + std::to_string(t.attempt) + ": " +
-                     answerText(answer));
+                     kind);
     answerMs.push_back(answer.elapsedMs);
   }
   void restartCheckStarted() override { events.push_back("restart check"); }
   void restartCheckEnded(RestartOutcome outcome, double secondsSinceGo) override {
-    events.push_back(std::string("restart: ") + nameOf(outcome));
+    events.push_back("restart: " + nameOf(outcome, kRestartOutcomes));
     restartSeconds = secondsSinceGo;
   }
 
@@ -178,16 +154,11 @@ TEST_F(RestartCheckTest, WaitsForTheRestartedInstrumentUpToItsLimit) {
 }
 
 // After "GO" the line stays quiet for a while, then carries the loader entry's register read
-// alone, one request at a time: never the download order.
+// alone: never the download order.
 TEST_F(RestartCheckTest, AsksWithTheRegisterReadOnly) {
   writeConvertedImage(sectors);
   construct();
-  int requestsAfterGo = 0;
-  bool goSeen = false;
-  Instrument instrument(pty.master, sectors, acknowledgeAll, [&](const std::string& unit) {
-    if (goSeen) ++requestsAfterGo;
-    goSeen = goSeen || unit == "GO";
-  });
+  Instrument instrument(pty.master, sectors, acknowledgeAll);
   ::testing::internal::CaptureStdout();
   ASSERT_TRUE(downloader->runDownload(target, WM_DOWNLOAD_PROGRESS));
   EXPECT_TRUE(downloader->checkRestart(kRestartLimitDefaultS));

@@ -1,5 +1,6 @@
 #include "engine/downloader.h"
 
+#include <cstdio>
 #include <cstring>
 #include <span>
 
@@ -14,6 +15,10 @@ namespace {
 
 inline constexpr std::size_t kPortNameChars = kPortNameSize - 1;
 inline constexpr std::uint64_t kFullPercentage = 100;
+
+constexpr const char* kCancelledMessage = "Download canceled by user.";
+constexpr const char* kImageSentLine =
+    "\nThe whole image had been sent; only the check that the new firmware runs was canceled.";
 
 std::string corruptedFilesMessage() {
   return std::string("ERROR : File to download ") + kImageFileName + " or utility " +
@@ -34,7 +39,10 @@ std::string resultMessageFor(std::int32_t result) {
       return "ERROR : Unable to update Quorvel firmware.\n\nPlease verify serial port number, "
              "optical link and firmware compatibility.";
     case Cancelled:
-      return "Download canceled by user.";
+      return kCancelledMessage;
+    case NoAnswerAfterUpgrade:
+      return "ERROR : The Quorvel did not answer after the upgrade. Turn it OFF and then ON, then "
+             "check its firmware version.";
     default:
       return "UNEXPECTED ERROR !";
   }
@@ -79,7 +87,16 @@ void Downloader::setPortName(const char* name) {
   if (name != nullptr) std::strncpy(portName_, name, kPortNameChars);
 }
 
+std::string restartAnsweredMessage(double seconds) {
+  char text[80];
+  std::snprintf(text, sizeof text, "Instrument answered after %.1f s: the new firmware runs.",
+                seconds);
+  return text;
+}
+
 std::string Downloader::resultMessage() const {
+  if (result_ == Cancelled && cancelledAfterGo_)
+    return kCancelledMessage + std::string(kImageSentLine);
   return resultMessageFor(result_);
 }
 
@@ -96,6 +113,9 @@ bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage,
   DownloadObserver silent;
   observer_ = observer != nullptr ? observer : &silent;
   result_ = Success;
+  goSentAt_.reset();
+  restartSeconds_ = 0;
+  cancelledAfterGo_ = false;
   bool succeeded = false;
   if (!enterLoader()) {
     // Cancelled before the transfer: no sector frame reaches the instrument.
@@ -115,7 +135,7 @@ bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage,
 // cancel came before the transfer port is opened.
 bool Downloader::enterLoader() {
   observer_->loaderEntryStarted();
-  if (enterLoaderMode(kInstrumentSlaveAddress, portName_, kModbusBaud, cancelEvent_)) {
+  if (enterLoaderMode(kInstrumentSlaveAddress, portName_, kModbusBaud, cancelEvent_, observer_)) {
     cancelEvent_.waitFor(timing().afterLoaderEntryMs);
   }
   return !pollCancel();
@@ -133,6 +153,7 @@ bool Downloader::transferSectors(MessageTarget& target, unsigned progressMessage
   if (result_ == TransferFailed || cancelled_) return false;
   if (!reachedEndOfImage()) return false;
   sendGo(port_);
+  goSentAt_ = std::chrono::steady_clock::now();
   target.post(progressMessage, kFullPercentage, 0);
   return true;
 }
@@ -151,12 +172,18 @@ bool Downloader::reachedEndOfImage() {
 
 bool Downloader::sendSectorWithRetries(std::uint32_t sectorNumber) {
   const CancelTest cancelTest = [this] { return pollCancel(); };
+  SectorTry sectorTry{sectorNumber, 0, frameAddress(), frameWords_};
   for (int attempt = 1;; ++attempt) {
-    observer_->sectorTry(sectorNumber, static_cast<std::uint32_t>(attempt));
+    sectorTry.attempt = static_cast<std::uint32_t>(attempt);
+    observer_->sectorTry(sectorTry);
     trace(1, "Sending sector number %u, try %u (%lu words)\n", sectorNumber,
           static_cast<unsigned>(attempt), static_cast<unsigned long>(frameWords_));
-    if (sendSector(port_, frameBuffer_.get(), frameWords_, cancelTest)) return true;
+    SectorAnswer answer;
+    const bool acknowledged =
+        sendSector(port_, frameBuffer_.get(), frameWords_, cancelTest, &answer);
     if (cancelled_) return false;
+    observer_->sectorAnswer(sectorTry, answer);
+    if (acknowledged) return true;
     if (attempt == kSectorTries) {
       result_ = TransferFailed;
       trace(1, "Download failed : max number of tries reached\n");
@@ -164,6 +191,31 @@ bool Downloader::sendSectorWithRetries(std::uint32_t sectorNumber) {
     }
     sleepMs(timing().retryPauseMs);
   }
+}
+
+// The first two words of every frame: the address, high word first.
+std::uint32_t Downloader::frameAddress() const {
+  return static_cast<std::uint32_t>(frameBuffer_[0]) << 16 | frameBuffer_[1];
+}
+
+bool Downloader::checkRestart(std::uint32_t limitSeconds, DownloadObserver* observer) {
+  if (!goSentAt_) return false;
+  DownloadObserver silent;
+  const RestartCheckResult check = awaitRestart(portName_, *goSentAt_, limitSeconds, cancelEvent_,
+                                                observer != nullptr ? *observer : silent);
+  restartSeconds_ = check.secondsSinceGo;
+  switch (check.outcome) {
+    case RestartOutcome::Answered:
+      return true;
+    case RestartOutcome::NotAnswered:
+      result_ = NoAnswerAfterUpgrade;
+      break;
+    case RestartOutcome::Cancelled:
+      result_ = Cancelled;
+      cancelledAfterGo_ = true;
+      break;
+  }
+  return false;
 }
 
 // 64-bit, so that no image length makes the product wrap.

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "engine/download_observer.h"
+#include "engine/restart_check.h"
 #include "image/firmware_image.h"
 #include "image/sector_reader.h"
 #include "platform/cancel_event.h"
@@ -21,6 +23,7 @@ enum DownloadResult : std::int32_t {
   FilesCorrupted = 20,
   TransferFailed = 30,
   Cancelled = 40,
+  NoAnswerAfterUpgrade = 50,  // by checkRestart only: the instrument did not come back
 };
 
 inline constexpr std::uint32_t kTransferBaud = 115200;
@@ -49,6 +52,15 @@ class Downloader {
   // every sector was acknowledged and "GO" was sent.
   bool runDownload(MessageTarget& target, unsigned progressMessage,
                    DownloadObserver* observer = nullptr);
+  // After a run that sent "GO": waits until the instrument, restarted in its new firmware,
+  // answers the loader entry's register read again, at most `limitSeconds` (clamped to
+  // kRestartLimitMinS..kRestartLimitMaxS) after "GO" (see awaitRestart). True when it
+  // answered, restartSeconds() after "GO"; otherwise the result becomes 50, or 40 when the
+  // cancel event ended the wait. False at once, the result untouched, when the last run did
+  // not send "GO".
+  bool checkRestart(std::uint32_t limitSeconds, DownloadObserver* observer = nullptr);
+  double restartSeconds() const { return restartSeconds_; }
+  // The result's text; a cancel during checkRestart also says that the image had been sent.
   std::string resultMessage() const;
   bool pollCancel();
 
@@ -70,6 +82,7 @@ class Downloader {
   // Up to kSectorTries tries of the frame in frameBuffer_; false on failure or cancel.
   bool sendSectorWithRetries(std::uint32_t sectorNumber);
   bool reachedEndOfImage();
+  std::uint32_t frameAddress() const;
   void postProgress(MessageTarget& target, unsigned progressMessage);
 
   std::optional<FirmwareImage> ownImage_;  // before image_, which may refer to it
@@ -83,9 +96,15 @@ class Downloader {
   SerialPort port_;
   CancelEvent cancelEvent_;
   char portName_[kPortNameSize] = "COM1";
+  std::optional<std::chrono::steady_clock::time_point> goSentAt_;  // of the last run
+  double restartSeconds_ = 0;
+  bool cancelledAfterGo_ = false;  // the last result 40 came from checkRestart
 };
 
 // The text for a result code; any unknown code gives "UNEXPECTED ERROR !".
 std::string resultMessageFor(std::int32_t result);
+
+// The line that tells of an instrument that answered `seconds` after "GO".
+std::string restartAnsweredMessage(double seconds);
 
 }  // namespace quorvel

@@ -100,6 +100,16 @@ bool ModbusLink::readHoldingRegister(std::uint16_t address, std::uint16_t& value
 }
 
 ModbusReply ModbusLink::queryHoldingRegister(std::uint16_t address, std::uint16_t& value) {
+  return query(address, value, timing().modbusReadTimeoutMs, nullptr);
+}
+
+ModbusReply ModbusLink::queryHoldingRegister(std::uint16_t address, std::uint16_t& value,
+                                             std::uint32_t timeoutMs, const CancelEvent& cancel) {
+  return query(address, value, timeoutMs, &cancel);
+}
+
+ModbusReply ModbusLink::query(std::uint16_t address, std::uint16_t& value, std::uint32_t timeoutMs,
+                              const CancelEvent* cancel) {
   Request buffer{};
   const std::size_t length =
       buildRequest(buffer, slaveAddress_, kReadHoldingRegisters, address, kOneRegister);
@@ -107,8 +117,9 @@ ModbusReply ModbusLink::queryHoldingRegister(std::uint16_t address, std::uint16_
     return ModbusReply::NotSent;
   }
 
-  std::size_t received =
-      port_.read(buffer.data(), kModbusAnswerChars, timing().modbusReadTimeoutMs);
+  std::size_t received = cancel != nullptr
+                             ? port_.read(buffer.data(), kModbusAnswerChars, timeoutMs, *cancel)
+                             : port_.read(buffer.data(), kModbusAnswerChars, timeoutMs);
   if (received == 0) return ModbusReply::Silent;
   if (!decodeFrame(buffer.data(), received)) return ModbusReply::Invalid;
   // A valid frame holds at least four bytes: address, function, one more, the LRC.
@@ -128,32 +139,43 @@ bool ModbusLink::writeSingleRegister(std::uint16_t address, std::uint16_t value)
 
 namespace {
 
-// The register read, in up to kModbusReadAttempts attempts, then the download order. False
-// when a cancel came first: nothing more is sent once it has been requested.
-bool orderLoader(ModbusLink& link, const CancelEvent& cancel) {
+// The register read, in up to kModbusReadAttempts attempts, then the download order.
+// Nothing more is sent once a cancel has been requested.
+LoaderEntryOutcome orderLoader(ModbusLink& link, const CancelEvent& cancel,
+                               DownloadObserver& observer) {
   for (int attempt = 1; attempt <= kModbusReadAttempts; ++attempt) {
-    if (cancel.isSignalled()) return false;
+    if (cancel.isSignalled()) return LoaderEntryOutcome::Cancelled;
+    observer.loaderEntryAttempt(static_cast<std::uint32_t>(attempt));
     trace(1, "Trying to read Modbus adress to write download order(attempt %d)\n", attempt);
     std::uint16_t announced = 0;
     if (link.readHoldingRegister(kLoaderAddressRegister, announced)) {
-      if (cancel.isSignalled()) return false;
+      if (cancel.isSignalled()) return LoaderEntryOutcome::Cancelled;
       // 16-bit on purpose: an announced 0xFFFF orders register 0x0000.
-      link.writeSingleRegister(static_cast<std::uint16_t>(announced + 1), kDownloadOrderValue);
-      return true;
+      return link.writeSingleRegister(static_cast<std::uint16_t>(announced + 1),
+                                      kDownloadOrderValue)
+                 ? LoaderEntryOutcome::OrderWritten
+                 : LoaderEntryOutcome::OrderNotWritten;
     }
   }
   trace(1, "No response from the remote device (Device already in loader mode ?)\n");
-  return true;
+  return LoaderEntryOutcome::NoAnswer;
 }
 
 }  // namespace
 
 bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud,
-                     const CancelEvent& cancel) {
+                     const CancelEvent& cancel, DownloadObserver* observer) {
+  DownloadObserver silent;
+  DownloadObserver& report = observer != nullptr ? *observer : silent;
   ModbusLink link;
-  if (!link.open(slaveAddress, portName, baud)) return false;
+  if (!link.open(slaveAddress, portName, baud)) {
+    report.loaderEntryEnded(LoaderEntryOutcome::PortNotOpened);
+    return false;
+  }
+  const LoaderEntryOutcome outcome = orderLoader(link, cancel, report);
+  report.loaderEntryEnded(outcome);
   // The pause lets the instrument start its loader; a cancel ends it at once.
-  if (orderLoader(link, cancel)) cancel.waitFor(timing().loaderEntryPauseMs);
+  if (outcome != LoaderEntryOutcome::Cancelled) cancel.waitFor(timing().loaderEntryPauseMs);
   return link.close();
 }
 

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <bit>
+#include <chrono>
+#include <optional>
 
 #include "image/sector_reader.h"
 #include "platform/timing.h"
@@ -28,8 +30,10 @@ std::uint32_t writeFrame(SerialPort& port, const std::uint16_t* frame, std::uint
 }
 
 // Waits for the first answer byte: up to kAnswerReads reads, the cancel test after each
-// empty one. Returns false when a cancel was reported.
-bool awaitAnswer(SerialPort& port, const CancelTest& cancelTest, std::uint8_t& firstByte) {
+// empty one. Returns false when a cancel was reported; `firstByte` stays empty when nothing
+// came.
+bool awaitAnswer(SerialPort& port, const CancelTest& cancelTest,
+                 std::optional<std::uint8_t>& firstByte) {
   std::array<std::uint8_t, kAnswerBytes> answer{};
   for (int readCount = 0; readCount < kAnswerReads; ++readCount) {
     if (port.read(answer.data(), kAnswerBytes, timing().answerReadTimeoutMs) > 0) {
@@ -39,6 +43,25 @@ bool awaitAnswer(SerialPort& port, const CancelTest& cancelTest, std::uint8_t& f
     if (cancelTest()) return false;
   }
   return true;
+}
+
+SectorAnswer describeAnswer(std::optional<std::uint8_t> firstByte,
+                            std::chrono::steady_clock::time_point written) {
+  SectorAnswer answer;
+  answer.elapsedMs =
+      static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - written)
+                                     .count());
+  if (!firstByte) return answer;
+  answer.firstByte = *firstByte;
+  if (*firstByte == kAnswerAcknowledged) {
+    answer.kind = AnswerKind::Acknowledged;
+  } else if (*firstByte == kAnswerRejected) {
+    answer.kind = AnswerKind::Rejected;
+  } else {
+    answer.kind = AnswerKind::Other;
+  }
+  return answer;
 }
 
 bool judgeAnswer(std::uint8_t firstByte) {
@@ -65,15 +88,17 @@ void serializeFrame(const std::uint16_t* frame, std::uint32_t words, std::uint8_
 }
 
 bool sendSector(SerialPort& port, const std::uint16_t* frame, std::uint32_t words,
-                const CancelTest& cancelTest) {
+                const CancelTest& cancelTest, SectorAnswer* answer) {
   // An answer that came after the previous try had stopped waiting would otherwise be read
   // as the answer to this frame: each try is judged by what arrives after its own frame.
   port.discardInput();
   writeFrame(port, frame, words);
-  std::uint8_t firstByte = kNoAnswer;
+  const auto written = std::chrono::steady_clock::now();
+  std::optional<std::uint8_t> firstByte;
   if (cancelTest()) return false;
   if (!awaitAnswer(port, cancelTest, firstByte)) return false;
-  return judgeAnswer(firstByte);
+  if (answer != nullptr) *answer = describeAnswer(firstByte, written);
+  return judgeAnswer(firstByte.value_or(kNoAnswer));
 }
 
 void sendGo(SerialPort& port) {

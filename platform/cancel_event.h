@@ -23,6 +23,10 @@ class CancelEvent {
   bool isSignalled() const;
   // Waits up to `ms` milliseconds; true as soon as the event is signalled. Never spins.
   bool waitFor(std::uint32_t ms) const;
+  // For a wait on the event together with other handles. POSIX: a descriptor that becomes
+  // readable once the event is signalled, and stays so (-1 when there is none). Windows:
+  // the event's HANDLE (0 when there is none).
+  std::intptr_t waitHandle() const;
 
  private:
   [[maybe_unused]] std::intptr_t handle_ = 0;  // HANDLE on Windows

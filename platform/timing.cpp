@@ -34,7 +34,12 @@ ScopedTimingScale::ScopedTimingScale(uint32_t divisor) : saved_(table()) {
   t.splashMs = scaled(t.splashMs, divisor);
   t.linkAnimationMs = scaled(t.linkAnimationMs, divisor);
   t.converterStopGraceMs = scaled(t.converterStopGraceMs, divisor);
-  // The write budget per byte is a safety limit, not a pause: it stays as it is.
+  t.quietAfterGoMs = scaled(t.quietAfterGoMs, divisor);
+  t.restartReadTimeoutMs = scaled(t.restartReadTimeoutMs, divisor);
+  t.restartReopenPauseMs = scaled(t.restartReopenPauseMs, divisor);
+  t.restartLimitSecondMs = scaled(t.restartLimitSecondMs, divisor);
+  // The write budget per byte is a safety limit, not a pause, and the cancel check is a
+  // granularity: they stay as they are.
 }
 
 ScopedTimingScale::~ScopedTimingScale() {

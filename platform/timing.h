@@ -17,6 +17,14 @@ struct TimingTable {
   uint32_t splashMs = 1500;             // splash box lifetime
   uint32_t linkAnimationMs = 500;       // transfer picture animation step
   uint32_t converterStopGraceMs = 300;  // a stopped converter's time to end before SIGKILL
+  // The restart check after "GO":
+  uint32_t quietAfterGoMs = 500;         // silence after "GO" before anything else is sent
+  uint32_t restartReadTimeoutMs = 1000;  // one read of an answer to the register request
+  uint32_t restartReopenPauseMs = 500;   // before a port that did not open is tried again
+  uint32_t restartLimitSecondMs = 1000;  // one second of the check's time limit
+  // Where a wait on the line cannot also wait for the cancel event, it looks at the event
+  // this often (a granularity, not a pause: not scaled).
+  uint32_t cancelCheckMs = 50;
 };
 
 // Fixed counts and sizes that are not times.

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/cancel_event.h"
+
 namespace quorvel {
 
 // Trace step numbers: each identifies the call that failed.
@@ -45,7 +47,14 @@ class SerialPort {
   bool close();
   // Reads up to `count` bytes; returns when all arrived or `timeoutMs` (counted from the
   // start of the call, no inter-byte time-out) has passed. 0 on a closed port.
-  std::uint32_t read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs);
+  std::uint32_t read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
+    return readWithin(buffer, count, timeoutMs, nullptr);
+  }
+  // As above, and ends early, with what has arrived, once `cancel` is signalled.
+  std::uint32_t read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs,
+                     const CancelEvent& cancel) {
+    return readWithin(buffer, count, timeoutMs, &cancel);
+  }
   // Drops pending output, writes all bytes within 30 ms per byte and waits until they have
   // left. Returns the number written; 0 on a closed port.
   std::uint32_t write(const std::uint8_t* buffer, std::uint32_t count);
@@ -61,6 +70,9 @@ class SerialPort {
   std::intptr_t nativeHandle() const { return handle_; }
 
  private:
+  std::uint32_t readWithin(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs,
+                           const CancelEvent* cancel);
+
   std::intptr_t handle_ = -1;  // file descriptor on POSIX, HANDLE on Windows
   std::uint8_t isOpen_ = 0;
   OpenFailure openFailure_ = OpenFailure::None;

@@ -73,22 +73,23 @@ class Deadline {
   Clock::time_point end_;
 };
 
-enum class WaitResult { kReady, kTimedOut, kFailed };
+enum class WaitResult { kReady, kTimedOut, kFailed, kCancelled };
 
-// Waits until `fd` allows `events` or the deadline passes. A hang-up or error without the
-// wanted event is a failure: the line is gone.
-WaitResult waitFor(int fd, short events, const Deadline& deadline) {
+// Waits until `fd` allows `events`, the deadline passes or `cancelFd` (when not -1) becomes
+// readable. A hang-up or error without the wanted event is a failure: the line is gone.
+WaitResult waitFor(int fd, short events, const Deadline& deadline, int cancelFd = -1) {
   for (;;) {
     int left = deadline.remainingMs();
     if (left == 0) return WaitResult::kTimedOut;
-    pollfd entry{fd, events, 0};
-    int ready = ::poll(&entry, 1, left);
+    pollfd entries[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
+    int ready = ::poll(entries, cancelFd < 0 ? 1 : 2, left);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return WaitResult::kFailed;
     }
     if (ready == 0) continue;  // the deadline decides, not poll's own rounding
-    if ((entry.revents & events) != 0) return WaitResult::kReady;
+    if (entries[1].revents != 0) return WaitResult::kCancelled;
+    if ((entries[0].revents & events) != 0) return WaitResult::kReady;
     return WaitResult::kFailed;
   }
 }
@@ -241,24 +242,33 @@ bool configureLine(int fd, termios settings, std::uint32_t baud) {
   return setModemLines(fd);
 }
 
+std::uint32_t queuedOutput(int fd) {
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+  return static_cast<std::uint32_t>(queued);
+}
+
+// Empties what was left on the line before us: everything received, and output only when the
+// driver still holds some. A pseudo-terminal always reports its output queue empty, and
+// flushing it there discards what the far end has not read yet, such as the "GO" that this
+// program wrote just before it closed the port and opened it again.
+bool discardStaleBytes(int fd) {
+  if (::tcflush(fd, TCIFLUSH) != 0) return false;
+  return queuedOutput(fd) == 0 || ::tcflush(fd, TCOFLUSH) == 0;
+}
+
 // The steps after the device is ours; returns the number of the failing step, 0 when done.
 int prepareLine(int fd, std::uint32_t baud) {
   int queued = 0;
   // The kernel's queues have a fixed size; what matters is that their fill can be read,
   // because the drain after each write depends on it.
   if (::ioctl(fd, TIOCOUTQ, &queued) != 0) return kStepQueueSizes;
-  if (::tcflush(fd, TCIOFLUSH) != 0) return kStepFirstPurge;
+  if (!discardStaleBytes(fd)) return kStepFirstPurge;
   termios settings{};
   if (::tcgetattr(fd, &settings) != 0) return kStepGetState;
   if (!configureLine(fd, settings, baud)) return kStepSetState;
-  if (::tcflush(fd, TCIOFLUSH) != 0) return kStepSecondPurge;
+  if (!discardStaleBytes(fd)) return kStepSecondPurge;
   return 0;
-}
-
-std::uint32_t queuedOutput(int fd) {
-  int queued = 0;
-  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
-  return static_cast<std::uint32_t>(queued);
 }
 
 // Waits until the driver has sent every byte or the deadline has passed; returns the bytes
@@ -325,9 +335,11 @@ bool SerialPort::close() {
   return true;
 }
 
-std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
+std::uint32_t SerialPort::readWithin(std::uint8_t* buffer, std::uint32_t count,
+                                     std::uint32_t timeoutMs, const CancelEvent* cancel) {
   if (isOpen_ == 0) return 0;
   const int fd = static_cast<int>(handle_);
+  const int cancelFd = cancel != nullptr ? static_cast<int>(cancel->waitHandle()) : -1;
   Deadline deadline(timeoutMs);
   std::uint32_t received = 0;
   bool failed = false;
@@ -339,9 +351,10 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
     }
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && wouldBlock(errno)) {
-      WaitResult wait = waitFor(fd, POLLIN, deadline);
+      if (cancel != nullptr && cancel->isSignalled()) break;
+      WaitResult wait = waitFor(fd, POLLIN, deadline, cancelFd);
       if (wait == WaitResult::kReady) continue;
-      if (wait == WaitResult::kTimedOut) break;
+      if (wait == WaitResult::kTimedOut || wait == WaitResult::kCancelled) break;
     }
     // An error, a hang-up, or readable with nothing to read: the line is gone.
     failed = true;

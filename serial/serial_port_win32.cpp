@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+#include <span>
 #include <string>
 
 #include "platform/timing.h"
@@ -109,6 +112,26 @@ COMMTIMEOUTS writeTimeouts(COMMTIMEOUTS timeouts) {
   return timeouts;
 }
 
+// A synchronous port cannot wait for its bytes and for an event together: a read that
+// watches the cancel event goes in slices of timing().cancelCheckMs within its one deadline,
+// and looks at the event between them.
+BOOL readInSlices(HANDLE port, ScopedCommTimeouts& timeouts, std::span<std::uint8_t> buffer,
+                  std::uint32_t timeoutMs, const CancelEvent& cancel, DWORD& received) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    const DWORD leftMs = left > 0 ? static_cast<DWORD>(left) : 0;
+    const DWORD sliceMs = std::min<DWORD>(leftMs, timing().cancelCheckMs);
+    timeouts.install(readTimeouts(timeouts.saved(), sliceMs));
+    DWORD got = 0;
+    const DWORD wanted = static_cast<DWORD>(buffer.size()) - received;
+    if (!ReadFile(port, buffer.data() + received, wanted, &got, nullptr)) return FALSE;
+    received += got;
+    if (received == buffer.size() || sliceMs == leftMs || cancel.isSignalled()) return TRUE;
+  }
+}
+
 }  // namespace
 
 // open() and close() keep the state and traces as serial_port_posix.cpp does: change both alike.
@@ -161,13 +184,19 @@ bool SerialPort::close() {
   return true;
 }
 
-std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
+std::uint32_t SerialPort::readWithin(std::uint8_t* buffer, std::uint32_t count,
+                                     std::uint32_t timeoutMs, const CancelEvent* cancel) {
   if (isOpen_ == 0) return 0;
   HANDLE port = asHandle(handle_);
   ScopedCommTimeouts timeouts(port);
-  timeouts.install(readTimeouts(timeouts.saved(), timeoutMs));
   DWORD received = 0;
-  const BOOL readOk = ReadFile(port, buffer, count, &received, nullptr);
+  BOOL readOk = FALSE;
+  if (cancel == nullptr) {
+    timeouts.install(readTimeouts(timeouts.saved(), timeoutMs));
+    readOk = ReadFile(port, buffer, count, &received, nullptr);
+  } else {
+    readOk = readInSlices(port, timeouts, {buffer, count}, timeoutMs, *cancel, received);
+  }
   detail::reportReceived(buffer, received);
   if (!readOk) {
     trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);

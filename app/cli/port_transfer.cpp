@@ -94,11 +94,11 @@ void UnitWatch::loaderEntryStarted() {
   state_ = UnitState::EnteringLoader;
 }
 
-void UnitWatch::sectorTry(std::uint32_t sector, std::uint32_t attempt) {
-  sector_ = sector;
-  attempt_ = attempt;
-  if (attempt > 1) ++retries_;
-  state_ = attempt > 1 ? UnitState::Retrying : UnitState::Sending;
+void UnitWatch::sectorTry(const SectorTry& sectorTry) {
+  sector_ = sectorTry.sector;
+  attempt_ = sectorTry.attempt;
+  if (sectorTry.attempt > 1) ++retries_;
+  state_ = sectorTry.attempt > 1 ? UnitState::Retrying : UnitState::Sending;
 }
 
 void UnitWatch::sectorAcknowledged(std::uint32_t sector) {

@@ -50,7 +50,7 @@ class UnitWatch : public DownloadObserver {
   };
 
   void loaderEntryStarted() override;
-  void sectorTry(std::uint32_t sector, std::uint32_t attempt) override;
+  void sectorTry(const SectorTry& sectorTry) override;
   void sectorAcknowledged(std::uint32_t sector) override;
   Counts counts() const;
 

@@ -183,7 +183,7 @@ class DownloaderTest : public ::testing::Test {
     return expected;
   }
 
-  ScopedTimingScale fast{50};
+  std::optional<ScopedTimingScale> fast{std::in_place, 50};  // reset: the real timing
   PtyPair pty;
   fs::path dir, previous;
   std::vector<Sector> sectors = kImage;

@@ -73,6 +73,9 @@ TEST(ResultMessage, KnownAndUnknownCodes) {
        "ERROR : Unable to update Quorvel firmware.\n\nPlease verify serial port number, optical "
        "link and firmware compatibility."},
       {40, "Download canceled by user."},
+      {50,
+       "ERROR : The Quorvel did not answer after the upgrade. Turn it OFF and then ON, then check "
+       "its firmware version."},
       {5, "UNEXPECTED ERROR !"},
       {41, "UNEXPECTED ERROR !"},
       {-1, "UNEXPECTED ERROR !"},

@@ -13,8 +13,8 @@ namespace {
 class TryLog : public DownloadObserver {
  public:
   void loaderEntryStarted() override { events.push_back("entry"); }
-  void sectorTry(std::uint32_t sector, std::uint32_t attempt) override {
-    events.push_back("try " + std::to_string(sector) + "." + std::to_string(attempt));
+  void sectorTry(const SectorTry& t) override {
+    events.push_back("try " + std::to_string(t.sector) + "." + std::to_string(t.attempt));
   }
   void sectorAcknowledged(std::uint32_t sector) override {
     events.push_back("ack " + std::to_string(sector));

@@ -302,6 +302,27 @@ TEST_F(SerialPortTest, PartialReadReturnsWhatCameAfterItsTimeout) {
   }
 }
 
+// A read that watches a cancel event keeps what has come and ends as soon as the event is
+// signalled, long before its time-out; once signalled, every such read ends at once.
+TEST_F(SerialPortTest, CancelEndsAWatchingReadAtOnce) {
+  openPort();
+  CancelEvent cancel;
+  peer.send("ab");
+  std::thread signaller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    cancel.signal();
+  });
+  std::uint8_t buffer[8] = {};
+  auto start = Clock::now();
+  EXPECT_EQ(port.read(buffer, 8, kGenerousTimeoutMs, cancel), 2u);
+  signaller.join();
+  EXPECT_LT(elapsedMs(start), static_cast<long>(kGenerousTimeoutMs / 2));
+  EXPECT_EQ(std::string(buffer, buffer + 2), "ab");
+  start = Clock::now();
+  EXPECT_EQ(port.read(buffer, 8, kGenerousTimeoutMs, cancel), 0u);
+  EXPECT_LT(elapsedMs(start), static_cast<long>(kGenerousTimeoutMs / 2));
+}
+
 // The answer to a frame may already be waiting when the next write starts: only output is
 // dropped before a write, received bytes stay readable.
 TEST_F(SerialPortTest, WriteKeepsReceivedInput) {
@@ -315,8 +336,9 @@ TEST_F(SerialPortTest, WriteKeepsReceivedInput) {
   EXPECT_EQ(got, "answer");
 }
 
-// Output still on its way to the peer is never lost: neither the write that follows nor
-// the close may discard it. The loss is a race, hence the many rounds.
+// Output still on its way to the peer is never lost: neither the write that follows, nor the
+// close, nor an open of the port at once may discard it. The loss is a race, hence the many
+// rounds.
 constexpr int kRaceRounds = 200;
 
 TEST_F(SerialPortTest, BackToBackWritesAllArrive) {
@@ -328,12 +350,14 @@ TEST_F(SerialPortTest, BackToBackWritesAllArrive) {
   }
 }
 
-TEST_F(SerialPortTest, CloseKeepsTheLastOutput) {
+TEST_F(SerialPortTest, CloseAndAnImmediateReopenKeepTheLastOutput) {
   for (int round = 0; round < kRaceRounds; ++round) {
     openPort();
     ASSERT_EQ(writeText(port, "GO"), 2u);
     ASSERT_TRUE(port.close());
+    openPort(kModbusBaud);
     ASSERT_EQ(peer.receive(2, kPeerTimeoutMs), "GO") << "round " << round;
+    ASSERT_TRUE(port.close());
   }
 }
 

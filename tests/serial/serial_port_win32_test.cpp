@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/serial_port.h"
@@ -158,6 +159,24 @@ TEST_F(Win32SerialPortTest, WriteKeepsReceivedInput) {
   EXPECT_EQ(writeText(portB, "GO"), 2u);
   EXPECT_EQ(readText(portB, 6, kGenerousTimeoutMs), "answer");
   EXPECT_EQ(readText(portA, 2, kGenerousTimeoutMs), "GO");
+}
+
+// A read that watches a cancel event keeps what has come and ends soon after the event is
+// signalled, long before its time-out.
+TEST_F(Win32SerialPortTest, CancelEndsAWatchingRead) {
+  openBoth(kTransferBaud);
+  CancelEvent cancel;
+  EXPECT_EQ(writeText(portA, "ab"), 2u);
+  std::thread signaller([&] {
+    Sleep(200);
+    cancel.signal();
+  });
+  std::uint8_t buffer[8] = {};
+  const auto start = Clock::now();
+  EXPECT_EQ(portB.read(buffer, 8, kGenerousTimeoutMs, cancel), 2u);
+  signaller.join();
+  EXPECT_LT(elapsedMs(start), static_cast<long>(kGenerousTimeoutMs / 2));
+  EXPECT_EQ(std::string(buffer, buffer + 2), "ab");
 }
 
 TEST_F(Win32SerialPortTest, DiscardInputDropsWhatArrivedEarlierOnly) {

@@ -188,6 +188,35 @@ TEST(SimProcess, SurvivesTheHostClosingAndReopeningThePort) {
   EXPECT_EQ(sim.waitExit(), kExitDone);
 }
 
+// With --restart-ms the instrument runs its application again after "GO": deaf while it
+// restarts, then a Modbus slave until the host closes the port; a host that does not come
+// back is not waited for beyond the linger time.
+TEST(SimProcess, RestartsAfterGoAndAnswersUntilThePortIsClosed) {
+  for (const bool hostComesBack : {true, false}) {
+    SCOPED_TRACE(hostComesBack ? "host comes back" : "host does not come back");
+    SimProcess sim({"--silent-modbus", "--restart-ms", "300"});
+    HostPort transfer(sim.devicePath());
+    EXPECT_EQ(answerTo(transfer, sectorFrame(0, {7}, 0)), "G\r");
+    transfer.send("GO");
+    const auto go = Clock::now();
+    transfer.close();
+    if (!hostComesBack) {
+      EXPECT_EQ(sim.waitExit(), kExitDone);
+      EXPECT_GE(Clock::now() - go, 300ms);
+      continue;
+    }
+    HostPort modbus(sim.devicePath(), B9600);
+    std::this_thread::sleep_for(20ms);  // "GO" is a frame of its own
+    modbus.send(kReadRequest);
+    EXPECT_EQ(modbus.receiveFor(kSilenceWindow), "") << "still restarting";
+    std::this_thread::sleep_until(go + 350ms);
+    EXPECT_EQ(answerTo(modbus, kReadRequest, kValueAnswer.size()), kValueAnswer);
+    EXPECT_EQ(sim.waitExit(kSilenceWindow), -1) << "ended with the port still open";
+    modbus.close();
+    EXPECT_EQ(sim.waitExit(), kExitDone);
+  }
+}
+
 TEST(SimProcess, LinkIsMadeAndRemovedOnSigterm) {
   ScratchDir dir;
   const std::string link = dir.file("com3");

@@ -230,7 +230,8 @@ TEST(SimIntelHex, RefusesDataBeyondFourGibibytes) {
 TEST(SimOptions, ParsesValuesAndRefusesNonsense) {
   const SimOptions o =
       parsed({"--link", "/tmp/x", "--register-value=0x10", "--expect-compat", "258", "--ack-bytes",
-              "1", "--reject-sector", "3:2", "--silent-sector", "4", "-v", "--timeout", "010"});
+              "1", "--reject-sector", "3:2", "--silent-sector", "4", "-v", "--timeout", "010",
+              "--restart-ms", "0"});
   EXPECT_EQ(o.linkPath, "/tmp/x");
   EXPECT_EQ(o.registerValue, 0x10);
   EXPECT_TRUE(o.expectCompat);
@@ -240,6 +241,8 @@ TEST(SimOptions, ParsesValuesAndRefusesNonsense) {
   EXPECT_EQ(o.silentSectors.at(4), 1u);
   EXPECT_TRUE(o.verbose);
   EXPECT_EQ(o.timeoutS, 10u) << "no octal";
+  EXPECT_EQ(o.restartMs, 0u);
+  EXPECT_FALSE(parsed({}).restartMs) << "no restart unless asked";
 
   const std::vector<std::vector<std::string>> bad{
       {"--ack-bytes", "3"},
@@ -254,6 +257,7 @@ TEST(SimOptions, ParsesValuesAndRefusesNonsense) {
       {"--pace=1"},
       {"--modbus-slave", "256"},
       {"--dump", ""},
+      {"--restart-ms", "600001"},
   };
   for (const auto& args : bad) {
     SimOptions options;

@@ -75,6 +75,8 @@ class Instrument {
   explicit Instrument(const SimOptions& options);
 
   bool loaderMode() const { return loaderMode_; }
+  // After "GO": the new firmware runs, a Modbus slave again.
+  void restart() { loaderMode_ = false; }
   // A complete ":" ... CR LF frame received in normal operation.
   ModbusReply onModbusFrame(std::string_view frame);
   // A frame received in loader mode (ended by a quiet line).

@@ -87,6 +87,7 @@ void addValueOptions(CommandLine& commandLine, SimOptions& o) {
   commandLine.addValue("--late-sector", numberSetter(o.lateSector, 1, kMaxSectorNumber));
   commandLine.addValue("--late-ms", numberSetter(o.lateMs, 1, kMaxLateMs));
   commandLine.addValue("--mute-after-sector", numberSetter(o.muteAfterSector, 1, kMaxSectorNumber));
+  commandLine.addValue("--restart-ms", numberSetter(o.restartMs, 0, kMaxRestartMs));
   commandLine.addValue("--timeout", numberSetter(o.timeoutS, 1, kMaxTimeoutS));
 }
 
@@ -163,6 +164,9 @@ Options (numbers in decimal or 0x hex; --opt=value works too):
                             host's ten reads of 1000 ms, before its retry)
   --mute-after-sector N     once sector N has been acknowledged, answer no frame at all
                             (the line stays open; "GO" is still taken)
+  --restart-ms N            after "GO", run the application again N ms later: answer
+                            Modbus requests (at 9600) until the host closes the port;
+                            without it, the simulator ends on "GO"
   --pace                    answer no sooner than the real line would allow
                             (bytes x 10 / baud, at the baud rate the host set)
   -v, --verbose             log every exchange with CLOCK_MONOTONIC time stamps

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ inline constexpr std::uint32_t kMaxFrameGapMs = 10000;
 // Just too late for a host that reads ten times 1000 ms, yet before its retry 500 ms later.
 inline constexpr std::uint32_t kDefaultLateMs = 10300;
 inline constexpr std::uint32_t kMaxLateMs = 600000;
+inline constexpr std::uint32_t kMaxRestartMs = 600000;
 inline constexpr std::uint32_t kDefaultTimeoutS = 600;
 inline constexpr std::uint32_t kMaxTimeoutS = 86400;
 inline constexpr std::uint8_t kInstrumentAddress = 1;
@@ -46,7 +48,8 @@ struct SimOptions {
   std::uint32_t dropAfterSector = 0;  // 0: never
   std::uint32_t lateSector = 0;       // 0: none; its acknowledgement waits lateMs
   std::uint32_t lateMs = kDefaultLateMs;
-  std::uint32_t muteAfterSector = 0;  // 0: never; once acknowledged, nothing is answered
+  std::uint32_t muteAfterSector = 0;       // 0: never; once acknowledged, nothing is answered
+  std::optional<std::uint32_t> restartMs;  // the application comes back this long after "GO"
   bool pace = false;
   bool verbose = false;
   std::uint32_t timeoutS = kDefaultTimeoutS;

@@ -118,6 +118,8 @@ int Simulator::pollTimeoutMs(Clock::time_point now) const {
   if (frameOpen_) wake = std::min(wake, frameLast_ + milliseconds(options_.frameGapMs));
   if (dropAt_) wake = std::min(wake, *dropAt_);
   if (lateAnswer_) wake = std::min(wake, lateAnswer_->due);
+  if (restartAt_ && !restarted_) wake = std::min(wake, *restartAt_);
+  if (hostAwaitedUntil_) wake = std::min(wake, *hostAwaitedUntil_);
   if (wake <= now) return 0;
   // Rounded up: waking a little late only lengthens the gap, waking early would spin.
   return static_cast<int>(duration_cast<milliseconds>(wake - now + milliseconds(1)).count());
@@ -137,7 +139,9 @@ Simulator::Step Simulator::pollOnce() {
     logLine("stop requested");
     return finish(kExitTerminated);
   }
-  if (ready > 0 && fds[1].revents != 0) noticeHostClose();
+  if (ready > 0 && fds[1].revents != 0 && noticeHostClose() && restarted_) {
+    return finish(kExitDone);
+  }
   if (ready > 0 && fds[0].revents != 0 && !readLine(now)) return finish(kExitFailure);
   return onTimers(now);
 }
@@ -163,6 +167,11 @@ Simulator::Step Simulator::onTimers(Clock::time_point now) {
     if (onLoaderFrameEnd() == Step::Finished) return Step::Finished;
   }
   if (lateAnswer_ && now >= lateAnswer_->due) sendLateAnswer();
+  if (restartAt_ && !restarted_ && now >= *restartAt_) restartApplication(now);
+  if (hostAwaitedUntil_ && now >= *hostAwaitedUntil_) {
+    logLine("the host did not open the port again");
+    return finish(kExitDone);
+  }
   if (now >= deadline_) {
     logLine("timed out after %u s", options_.timeoutS);
     std::fprintf(stderr, "quorvel-sim: timed out after %u s\n", options_.timeoutS);
@@ -175,6 +184,10 @@ void Simulator::onBytes(std::string_view bytes, Clock::time_point now) {
   if (dropAt_) {
     // The host has taken the acknowledgement and starts its next frame: pull the line now.
     dropAt_ = now;
+    return;
+  }
+  if (restartAt_ && !restarted_) {
+    logLine("restarting: %zu bytes not heard", bytes.size());
     return;
   }
   std::size_t used = 0;
@@ -278,8 +291,25 @@ Simulator::Step Simulator::onCloseOrder() {
   logLine("closing order: %zu words received in %zu runs", instrument_.image().wordCount(),
           instrument_.image().runs().size());
   if (!writeDump()) return finish(kExitFailure);
+  if (options_.restartMs) {
+    restartAt_ = Clock::now() + milliseconds(*options_.restartMs);
+    logLine("restarting: the application answers in %u ms", *options_.restartMs);
+    return Step::Continue;
+  }
   lingerForHostClose();
   return finish(kExitDone);
+}
+
+// The restarted instrument answers until the host closes the port it holds, or, when the
+// host has it closed, opens and closes it again. A host that does not come back within the
+// linger time has no more use for it.
+void Simulator::restartApplication(Clock::time_point now) {
+  noticeHostClose();  // what the host did before belongs to the transfer
+  restarted_ = true;
+  instrument_.restart();
+  modbusFrame_.clear();
+  logLine("restarted: normal operation");
+  if (!line_.hostHasPortOpen()) hostAwaitedUntil_ = now + kLingerAfterClose;
 }
 
 bool Simulator::sendAnswer(const std::string& answer, Clock::time_point requestStart,
@@ -332,10 +362,14 @@ void Simulator::waitUntil(Clock::time_point when) {
   }
 }
 
-void Simulator::noticeHostClose() {
-  if (!line_.takeHostClosed()) return;
+// True when the host closed the port.
+bool Simulator::noticeHostClose() {
+  const bool closed = line_.takeHostClosed();
+  if (line_.hostHasPortOpen()) hostAwaitedUntil_.reset();
+  if (!closed) return false;
   const std::size_t discarded = line_.discardUnread();
   logLine("host closed the port%s", discarded > 0 ? "; unread answer discarded" : "");
+  return true;
 }
 
 void Simulator::lingerForHostClose() {

@@ -82,7 +82,8 @@ class Simulator {
                   std::size_t answerBytes);
   bool writeAll(std::string_view bytes);
   void waitUntil(Clock::time_point when);
-  void noticeHostClose();
+  bool noticeHostClose();
+  void restartApplication(Clock::time_point now);
   void lingerForHostClose();
   Step finish(int exitCode);
   bool writeDump();
@@ -126,6 +127,12 @@ class Simulator {
     bool dropLine = false;
   };
   std::optional<LateAnswer> lateAnswer_;
+
+  // --restart-ms: after "GO", when the application comes back; then, while the host has not
+  // opened the port again, how long it is waited for.
+  std::optional<Clock::time_point> restartAt_;
+  bool restarted_ = false;
+  std::optional<Clock::time_point> hostAwaitedUntil_;
 };
 
 }  // namespace quorvel::sim

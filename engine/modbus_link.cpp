@@ -151,6 +151,7 @@ bool orderLoader(ModbusLink& link, const CancelEvent& cancel) {
 bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud,
                      const CancelEvent& cancel) {
   ModbusLink link;
+  link.setCancelEvent(&cancel);
   if (!link.open(slaveAddress, portName, baud)) return false;
   // The pause lets the instrument start its loader; a cancel ends it at once.
   if (orderLoader(link, cancel)) cancel.waitFor(timing().loaderEntryPauseMs);

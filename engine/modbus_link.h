@@ -42,6 +42,9 @@ class ModbusLink {
 
   // Why the last open failed.
   OpenFailure openFailure() const { return port_.openFailure(); }
+  const char* openFailureReason() const { return port_.openFailureReason(); }
+  // The waits of the link's port end early once `event` is signalled.
+  void setCancelEvent(const CancelEvent* event) { port_.setCancelEvent(event); }
 
  private:
   std::uint8_t slaveAddress_ = 1;
@@ -50,8 +53,8 @@ class ModbusLink {
 
 // Orders the instrument into its loader. False only when the port could not be opened or
 // closed; silence from the instrument is not an error. `cancel` is examined before each
-// request and before the download order, and ends the pause that follows the order; the
-// caller tells a cancelled entry by the event.
+// request and before the download order, ends the port's waits (an open, a read) early and
+// the pause that follows the order; the caller tells a cancelled entry by the event.
 bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud,
                      const CancelEvent& cancel);
 

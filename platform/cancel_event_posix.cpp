@@ -55,6 +55,10 @@ void CancelEvent::signal() {
   errno = savedErrno;
 }
 
+std::intptr_t CancelEvent::waitHandle() const {
+  return wakeRead_;
+}
+
 bool CancelEvent::isSignalled() const {
   return __atomic_load_n(&flag_, __ATOMIC_SEQ_CST) != 0;
 }

@@ -20,6 +20,10 @@ void CancelEvent::signal() {
   if (handle_ != 0) SetEvent(reinterpret_cast<HANDLE>(handle_));
 }
 
+std::intptr_t CancelEvent::waitHandle() const {
+  return handle_;
+}
+
 bool CancelEvent::isSignalled() const {
   if (handle_ == 0) return false;
   return WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_OBJECT_0;

@@ -34,7 +34,8 @@ ScopedTimingScale::ScopedTimingScale(uint32_t divisor) : saved_(table()) {
   t.splashMs = scaled(t.splashMs, divisor);
   t.linkAnimationMs = scaled(t.linkAnimationMs, divisor);
   t.converterStopGraceMs = scaled(t.converterStopGraceMs, divisor);
-  // The write budget per byte is a safety limit, not a pause: it stays as it is.
+  // The write budget per byte and the network limits are safety limits, not pauses: they
+  // stay as they are.
 }
 
 ScopedTimingScale::~ScopedTimingScale() {

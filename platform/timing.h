@@ -17,6 +17,10 @@ struct TimingTable {
   uint32_t splashMs = 1500;             // splash box lifetime
   uint32_t linkAnimationMs = 500;       // transfer picture animation step
   uint32_t converterStopGraceMs = 300;  // a stopped converter's time to end before SIGKILL
+  // A serial device server on the network: the connection, then the server's confirmation
+  // of the line speed. Limits on a peer, not pauses: like the write budget, never scaled.
+  uint32_t networkConnectTimeoutMs = 5000;
+  uint32_t networkSpeedConfirmMs = 2000;
 };
 
 // Fixed counts and sizes that are not times.

@@ -14,6 +14,7 @@
 
 #include "platform/timing.h"
 #include "serial/line_monitor.h"
+#include "serial/network_port.h"
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
@@ -286,6 +287,7 @@ SerialPort::~SerialPort() {
 bool SerialPort::open(const char* name, std::uint32_t baud) {
   if (isOpen_ != 0) return false;
   if (name == nullptr) name = "";
+  if (std::optional<bool> opened = openIfNetworkPort(name, baud)) return *opened;
   std::string path = posixDevicePath(name);
   int fd = openExclusive(path, openFailure_);
   if (fd < 0) return false;
@@ -307,6 +309,7 @@ bool SerialPort::close() {
     trace(1, "Close RSS32 Error (line %d) !!!!\n", kStepCloseNotOpen);
     return false;
   }
+  if (network_) return closeNetworkPort();
   // A failed close may already have given the descriptor back; closing its number again
   // could hit a descriptor opened since, so it is forgotten before close is called.
   if (handle_ >= 0) {
@@ -326,6 +329,7 @@ bool SerialPort::close() {
 
 std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
   if (isOpen_ == 0) return 0;
+  if (network_) return network_->read(buffer, count, timeoutMs, cancelEvent_);
   const int fd = static_cast<int>(handle_);
   Deadline deadline(timeoutMs);
   std::uint32_t received = 0;
@@ -356,11 +360,14 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
 }
 
 void SerialPort::discardInput() {
-  if (isOpen_ != 0) ::tcflush(static_cast<int>(handle_), TCIFLUSH);
+  if (isOpen_ == 0) return;
+  if (network_) return network_->discardInput(cancelEvent_);
+  ::tcflush(static_cast<int>(handle_), TCIFLUSH);
 }
 
 std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count) {
   if (isOpen_ == 0) return 0;
+  if (network_) return network_->write(buffer, count, cancelEvent_);
   const int fd = static_cast<int>(handle_);
   Deadline deadline(std::uint64_t{timing().writeTimeoutPerByteMs} * count);
   // Pending output is dropped only when there is some. A pseudo-terminal always reports

@@ -4,6 +4,7 @@
 
 #include "platform/timing.h"
 #include "serial/line_monitor.h"
+#include "serial/network_port.h"
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
@@ -118,6 +119,7 @@ SerialPort::~SerialPort() {
 bool SerialPort::open(const char* name, std::uint32_t baud) {
   if (isOpen_ != 0) return false;
   if (name == nullptr) name = "";
+  if (std::optional<bool> opened = openIfNetworkPort(name, baud)) return *opened;
   std::string path = win32DevicePath(name);
   HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             0, nullptr);
@@ -145,6 +147,7 @@ bool SerialPort::close() {
     trace(1, "Close RSS32 Error (line %d) !!!!\n", kStepCloseNotOpen);
     return false;
   }
+  if (network_) return closeNetworkPort();
   HANDLE port = asHandle(handle_);
   // Only the input queue: a close follows a write that has been flushed, and purging the
   // output could still drop its tail where the flush returns before the peer has the bytes
@@ -162,6 +165,7 @@ bool SerialPort::close() {
 
 std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
   if (isOpen_ == 0) return 0;
+  if (network_) return network_->read(buffer, count, timeoutMs, cancelEvent_);
   HANDLE port = asHandle(handle_);
   ScopedCommTimeouts timeouts(port);
   timeouts.install(readTimeouts(timeouts.saved(), timeoutMs));
@@ -177,11 +181,14 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
 }
 
 void SerialPort::discardInput() {
-  if (isOpen_ != 0) PurgeComm(asHandle(handle_), PURGE_RXABORT | PURGE_RXCLEAR);
+  if (isOpen_ == 0) return;
+  if (network_) return network_->discardInput(cancelEvent_);
+  PurgeComm(asHandle(handle_), PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
 std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count) {
   if (isOpen_ == 0) return 0;
+  if (network_) return network_->write(buffer, count, cancelEvent_);
   HANDLE port = asHandle(handle_);
   ScopedCommTimeouts timeouts(port);
   timeouts.install(writeTimeouts(timeouts.saved()));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "serial/telnet_com_port.h"
@@ -30,6 +31,10 @@ Decoded decode(const Bytes& stream) {
     }
   }
   return out;
+}
+
+Bytes decodeInput(const std::string& text) {
+  return Bytes(text.begin(), text.end());
 }
 
 Bytes escaped(const Bytes& data) {
@@ -87,10 +92,9 @@ TEST(TelnetCoding, DataSurvivesAnyMixOfCommands) {
 // A subnegotiation cut short by another command, and one longer than the decoder keeps:
 // neither swallows the data after it.
 TEST(TelnetCoding, BrokenOrLongSubnegotiationsLoseNoData) {
-  Bytes stream = {'a', kIac, kSubnegotiationBegin, kOptionComPort, 101, 1, kIac, kWill, 3, 'b'};
-  stream.insert(stream.end(), {kIac, kSubnegotiationBegin, 0});
-  stream.insert(stream.end(), 40, 'x');
-  stream.insert(stream.end(), {kIac, kSubnegotiationEnd, 'c'});
+  const std::string longPayload(40, 'x');
+  const Bytes stream = decodeInput("a\xFF\xFA\x2C\x65\x01\xFF\xFB\x03" "b\xFF\xFA\x00" +
+                                   longPayload + "\xFF\xF0" "c");
   const Decoded got = decode(stream);
   EXPECT_EQ(got.data, (Bytes{'a', 'b', 'c'}));
   EXPECT_EQ(got.negotiations.size(), 1u);

@@ -313,8 +313,11 @@ std::uint32_t NetworkPort::write(const std::uint8_t* buffer, std::uint32_t count
 void NetworkPort::discardInput(const CancelEvent* cancel) {
   if (broken_) return;
   takeBuffered(nullptr, 0);
-  for (NetStatus status = fill(NetClock::now(), cancel); status != NetStatus::TimedOut;
-       status = fill(NetClock::now(), cancel)) {
+  // Bounded by a local port's input queue, so that a line that never falls silent cannot hold
+  // us here.
+  for (std::size_t round = 0; round < kSerialQueueBytes / kReceiveBytes; ++round) {
+    const NetStatus status = fill(NetClock::now(), cancel);
+    if (status == NetStatus::TimedOut) break;
     if (status != NetStatus::Done) {
       if (status != NetStatus::Cancelled) markBroken();
       return;

@@ -21,6 +21,12 @@ struct TimingTable {
   // of the line speed. Limits on a peer, not pauses: like the write budget, never scaled.
   uint32_t networkConnectTimeoutMs = 5000;
   uint32_t networkSpeedConfirmMs = 2000;
+  // Before the connection closes, the server's answer to a query sent after the last data
+  // (the last bytes have then left its socket for the line).
+  uint32_t networkDeliveryConfirmMs = 1000;
+  // ... and the time the last bytes are given, from their write, to reach the server's line
+  // before the connection ends: a server may drop what it still holds when it closes.
+  uint32_t networkCloseLingerMs = 100;
 };
 
 // Fixed counts and sizes that are not times.

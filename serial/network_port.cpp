@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <span>
+#include <thread>
 
 #include "platform/timing.h"
 #include "serial/line_monitor.h"
@@ -52,6 +53,7 @@ void NetworkPort::reset() {
   purgesAwaited_ = 0;
   speedAnswered_ = false;
   answeredSpeed_ = 0;
+  unconfirmedData_ = false;
   failureReason_[0] = '\0';
 }
 
@@ -298,6 +300,8 @@ std::uint32_t NetworkPort::write(const std::uint8_t* buffer, std::uint32_t count
     if (status != NetStatus::Done) written -= std::min<std::uint32_t>(written, unsent);
   }
   if (status != NetStatus::Done) markBroken();
+  unconfirmedData_ = true;
+  lastWrite_ = NetClock::now();
   detail::reportSent(buffer, written);
   if (status == NetStatus::Closed || status == NetStatus::Failed) {
     trace(1, "RS232 WRITE ERROR (line %d)\n", kStepWriteError);
@@ -328,8 +332,32 @@ void NetworkPort::discardInput(const CancelEvent* cancel) {
   if (sendReplies(cancel) && serverAcksPurges_) ++purgesAwaited_;
 }
 
-void NetworkPort::close() {
+// A server may drop what it has not yet handed to its line when the connection ends (ser2net
+// does, now and then): the closing order must not be lost that way. The answer to a query
+// sent after it means the server has read everything before it.
+void NetworkPort::close(const CancelEvent* cancel) {
+  if (!broken_ && unconfirmedData_) confirmDelivery(cancel);
   socket_.close();
+}
+
+void NetworkPort::confirmDelivery(const CancelEvent* cancel) {
+  speedAnswered_ = false;
+  telnet::appendSetBaudRate(replies_, telnet::kQueryValue);
+  if (!sendReplies(cancel)) return;
+  const NetClock::time_point deadline = after(timing().networkDeliveryConfirmMs);
+  while (!speedAnswered_) {
+    takeBuffered(nullptr, 0);
+    if (speedAnswered_ || fill(deadline, cancel) != NetStatus::Done) break;
+  }
+  unconfirmedData_ = false;
+  const NetClock::time_point lingerEnd =
+      lastWrite_ + std::chrono::milliseconds(timing().networkCloseLingerMs);
+  if (cancel == nullptr) {
+    std::this_thread::sleep_until(lingerEnd);
+  } else if (NetClock::now() < lingerEnd) {
+    cancel->waitFor(static_cast<std::uint32_t>(
+        std::chrono::ceil<std::chrono::milliseconds>(lingerEnd - NetClock::now()).count()));
+  }
 }
 
 }  // namespace quorvel

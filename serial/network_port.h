@@ -30,7 +30,8 @@ class NetworkPort {
   std::uint32_t write(const std::uint8_t* buffer, std::uint32_t count, const CancelEvent* cancel);
   // Has the server drop what its line has received and drops what has reached us.
   void discardInput(const CancelEvent* cancel);
-  void close();
+  // Closes the connection once the server has taken everything written.
+  void close(const CancelEvent* cancel);
 
   // What the last open failure was, in a few words; empty after a successful open.
   const char* failureReason() const { return failureReason_.data(); }
@@ -57,6 +58,8 @@ class NetworkPort {
   bool sendReplies(const CancelEvent* cancel);
   bool sendCommand(const std::vector<std::uint8_t>& bytes, const CancelEvent* cancel);
   void markBroken();
+  // Waits for the server's answer to a speed query sent after the last data.
+  void confirmDelivery(const CancelEvent* cancel);
   std::uint32_t sendData(const std::uint8_t* buffer, std::uint32_t count,
                          NetClock::time_point deadline, const CancelEvent* cancel,
                          NetStatus& status);
@@ -80,6 +83,8 @@ class NetworkPort {
   bool serverAcksPurges_ = false;  // the server answered the purge of the open
   bool purgeAnswered_ = false;
   std::uint32_t purgesAwaited_ = 0;  // purges whose answer has not come: data before it is old
+  bool unconfirmedData_ = false;     // data written since the server last answered a query
+  NetClock::time_point lastWrite_{};
   bool speedAnswered_ = false;
   std::uint32_t answeredSpeed_ = 0;
   std::array<char, kReasonChars> failureReason_{};

@@ -26,7 +26,7 @@ std::optional<bool> SerialPort::openIfNetworkPort(const char* name, std::uint32_
 }
 
 bool SerialPort::closeNetworkPort() {
-  network_->close();
+  network_->close(cancelEvent_);
   trace(0, "\nSerial port closed\n");
   isOpen_ = 0;
   return true;

@@ -36,6 +36,7 @@ inline constexpr std::uint8_t kPurgeData = 12;
 inline constexpr std::uint8_t kServerAnswerOffset = 100;
 
 // Values of those commands.
+inline constexpr std::uint8_t kQueryValue = 0;  // asks for the current setting
 inline constexpr std::uint8_t kDataSize8 = 8;
 inline constexpr std::uint8_t kParityNone = 1;
 inline constexpr std::uint8_t kStopSize1 = 1;

@@ -334,7 +334,8 @@ void NetworkPort::discardInput(const CancelEvent* cancel) {
 
 // A server may drop what it has not yet handed to its line when the connection ends (ser2net
 // does, now and then): the closing order must not be lost that way. The answer to a query
-// sent after it means the server has read everything before it.
+// sent after it means the server has read everything before it; a short linger from the
+// last write gives it the time to hand the bytes on.
 void NetworkPort::close(const CancelEvent* cancel) {
   if (!broken_ && unconfirmedData_) confirmDelivery(cancel);
   socket_.close();

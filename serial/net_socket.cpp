@@ -60,6 +60,21 @@ ConnectFailure resolveWithin(const std::string& host, std::uint16_t port,
 
 }  // namespace
 
+namespace detail {
+
+NetStatus statusOf(Ready ready) {
+  switch (ready) {
+    case Ready::TimedOut:
+      return NetStatus::TimedOut;
+    case Ready::Cancelled:
+      return NetStatus::Cancelled;
+    default:
+      return NetStatus::Failed;
+  }
+}
+
+}  // namespace detail
+
 NetSocket::~NetSocket() {
   close();
 }

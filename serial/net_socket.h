@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,29 @@ struct SocketAddress {
   std::array<std::uint8_t, 128> bytes{};
   int length = 0;
 };
+
+namespace detail {
+
+// How a wait of a back end ended.
+enum class Ready : std::uint8_t { Yes, TimedOut, Cancelled, Failed };
+// The status of a transfer that a wait ended.
+NetStatus statusOf(Ready ready);
+
+// The entries of a resolver's address list (either platform's addrinfo).
+template <typename AddressInfo>
+std::vector<SocketAddress> addressesOf(const AddressInfo* list) {
+  std::vector<SocketAddress> addresses;
+  for (const AddressInfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+    SocketAddress address;
+    if (entry->ai_addrlen > address.bytes.size()) continue;
+    std::memcpy(address.bytes.data(), entry->ai_addr, entry->ai_addrlen);
+    address.length = static_cast<int>(entry->ai_addrlen);
+    addresses.push_back(address);
+  }
+  return addresses;
+}
+
+}  // namespace detail
 
 // The addresses of `host` (a name, or a numeric address when `numericOnly`), blocking; the
 // back end's name service. None on success.

@@ -22,6 +22,9 @@
 namespace quorvel {
 namespace {
 
+using detail::Ready;
+using detail::statusOf;
+
 // Without a wake pipe of the cancel event, waits look at it this often.
 constexpr int kCancelSliceMs = 20;
 // While sent bytes wait in the system's queue, it is looked at again after this pause.
@@ -33,8 +36,6 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 #else
 constexpr int kSendFlags = 0;  // SO_NOSIGPIPE is set on the socket instead
 #endif
-
-enum class Ready { Yes, TimedOut, Cancelled, Failed };
 
 int remainingMs(NetClock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - NetClock::now());
@@ -58,17 +59,6 @@ Ready waitFor(int fd, short events, NetClock::time_point deadline, const CancelE
     const int ready = ::poll(fds, wake >= 0 ? 2 : 1, left);
     if (ready < 0 && errno != EINTR) return Ready::Failed;
     if (ready > 0 && fds[0].revents != 0) return Ready::Yes;
-  }
-}
-
-NetStatus statusOf(Ready ready) {
-  switch (ready) {
-    case Ready::TimedOut:
-      return NetStatus::TimedOut;
-    case Ready::Cancelled:
-      return NetStatus::Cancelled;
-    default:
-      return NetStatus::Failed;
   }
 }
 
@@ -147,14 +137,7 @@ ConnectFailure resolveAddresses(const std::string& host, std::uint16_t port, boo
   if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
     return ConnectFailure::NotResolved;
   }
-  addresses.clear();
-  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    SocketAddress address;
-    if (entry->ai_addrlen > address.bytes.size()) continue;
-    std::memcpy(address.bytes.data(), entry->ai_addr, entry->ai_addrlen);
-    address.length = static_cast<int>(entry->ai_addrlen);
-    addresses.push_back(address);
-  }
+  addresses = detail::addressesOf(found);
   ::freeaddrinfo(found);
   return addresses.empty() ? ConnectFailure::NotResolved : ConnectFailure::None;
 }

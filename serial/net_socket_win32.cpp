@@ -13,10 +13,11 @@
 namespace quorvel {
 namespace {
 
+using detail::Ready;
+using detail::statusOf;
+
 constexpr long kAllEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
-
-enum class Ready { Yes, TimedOut, Cancelled, Failed };
 
 // Winsock is started once for the process and left to the process's end.
 bool winsockStarted() {
@@ -63,17 +64,6 @@ Ready waitFor(SOCKET socket, WSAEVENT event, long wanted, NetClock::time_point d
     happened = {};
     if (WSAEnumNetworkEvents(socket, event, &happened) != 0) return Ready::Failed;
     if ((happened.lNetworkEvents & (wanted | FD_CLOSE)) != 0) return Ready::Yes;
-  }
-}
-
-NetStatus statusOf(Ready ready) {
-  switch (ready) {
-    case Ready::TimedOut:
-      return NetStatus::TimedOut;
-    case Ready::Cancelled:
-      return NetStatus::Cancelled;
-    default:
-      return NetStatus::Failed;
   }
 }
 
@@ -147,14 +137,7 @@ ConnectFailure resolveAddresses(const std::string& host, std::uint16_t port, boo
   if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
     return ConnectFailure::NotResolved;
   }
-  addresses.clear();
-  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    SocketAddress address;
-    if (entry->ai_addrlen > address.bytes.size()) continue;
-    std::memcpy(address.bytes.data(), entry->ai_addr, entry->ai_addrlen);
-    address.length = static_cast<int>(entry->ai_addrlen);
-    addresses.push_back(address);
-  }
+  addresses = detail::addressesOf(found);
   freeaddrinfo(found);
   return addresses.empty() ? ConnectFailure::NotResolved : ConnectFailure::None;
 }

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "platform/timing.h"
-#include "serial/line_monitor.h"
 #include "serial/network_port_name.h"
+#include "serial/port_report.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
 
@@ -260,12 +260,7 @@ std::uint32_t NetworkPort::read(std::uint8_t* buffer, std::uint32_t count, std::
   } else {
     sendReplies(cancel);
   }
-  detail::reportReceived(buffer, received);
-  if (failed) {
-    trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);
-  } else if (received < count) {
-    trace(0, "RS232 READ TIMEOUT\n");
-  }
+  detail::finishRead(buffer, received, count, failed);
   return received;
 }
 
@@ -302,13 +297,8 @@ std::uint32_t NetworkPort::write(const std::uint8_t* buffer, std::uint32_t count
   if (status != NetStatus::Done) markBroken();
   unconfirmedData_ = true;
   lastWrite_ = NetClock::now();
-  detail::reportSent(buffer, written);
-  if (status == NetStatus::Closed || status == NetStatus::Failed) {
-    trace(1, "RS232 WRITE ERROR (line %d)\n", kStepWriteError);
-  } else if (written < count) {
-    trace(1, "RS232 WRITE ERROR (line %d) : %lu char written instead of %lu\n", kStepShortWrite,
-          static_cast<unsigned long>(written), static_cast<unsigned long>(count));
-  }
+  detail::finishWrite(buffer, written, count,
+                      status == NetStatus::Closed || status == NetStatus::Failed);
   return written;
 }
 

@@ -13,9 +13,9 @@
 #include <utility>
 
 #include "platform/timing.h"
-#include "serial/line_monitor.h"
 #include "serial/network_port.h"
 #include "serial/port_name.h"
+#include "serial/port_report.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
 
@@ -350,12 +350,7 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
     failed = true;
     break;
   }
-  detail::reportReceived(buffer, received);
-  if (failed) {
-    trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);
-  } else if (received < count) {
-    trace(0, "RS232 READ TIMEOUT\n");
-  }
+  detail::finishRead(buffer, received, count, failed);
   return received;
 }
 
@@ -392,8 +387,7 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
     break;
   }
   if (failed) {
-    detail::reportSent(buffer, written);
-    trace(1, "RS232 WRITE ERROR (line %d)\n", kStepWriteError);
+    detail::finishWrite(buffer, written, count, true);
     return written;
   }
   // Bytes still queued when the time is up have not been written: they are dropped, so
@@ -403,11 +397,7 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
     ::tcflush(fd, TCOFLUSH);
     written -= std::min(unsent, written);
   }
-  detail::reportSent(buffer, written);
-  if (written < count) {
-    trace(1, "RS232 WRITE ERROR (line %d) : %lu char written instead of %lu\n", kStepShortWrite,
-          static_cast<unsigned long>(written), static_cast<unsigned long>(count));
-  }
+  detail::finishWrite(buffer, written, count, false);
   return written;
 }
 

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "platform/timing.h"
-#include "serial/line_monitor.h"
 #include "serial/network_port.h"
 #include "serial/port_name.h"
+#include "serial/port_report.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
 
@@ -171,12 +171,7 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
   timeouts.install(readTimeouts(timeouts.saved(), timeoutMs));
   DWORD received = 0;
   const BOOL readOk = ReadFile(port, buffer, count, &received, nullptr);
-  detail::reportReceived(buffer, received);
-  if (!readOk) {
-    trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);
-  } else if (received < count) {
-    trace(0, "RS232 READ TIMEOUT\n");
-  }
+  detail::finishRead(buffer, received, count, !readOk);
   return received;
 }
 
@@ -195,13 +190,7 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
   PurgeComm(port, PURGE_TXCLEAR);
   DWORD written = 0;
   const BOOL writeOk = WriteFile(port, buffer, count, &written, nullptr);
-  detail::reportSent(buffer, written);
-  if (!writeOk) {
-    trace(1, "RS232 WRITE ERROR (line %d)\n", kStepWriteError);
-  } else if (written < count) {
-    trace(1, "RS232 WRITE ERROR (line %d) : %lu char written instead of %lu\n", kStepShortWrite,
-          static_cast<unsigned long>(written), static_cast<unsigned long>(count));
-  }
+  detail::finishWrite(buffer, written, count, !writeOk);
   FlushFileBuffers(port);
   return written;
 }

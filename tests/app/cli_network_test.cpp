@@ -44,8 +44,10 @@ std::string allOnesImage(std::size_t words) {
   return hex + ":00000001FF\n";
 }
 
-class CliNetwork : public CliProcess {
+class CliNetwork : public CliInstruments {
  protected:
+  CliNetwork() { image_ = kImage; }
+
   void SetUp() override {
     CliProcess::SetUp();
     if (ser2netProgram().empty()) GTEST_SKIP() << "ser2net is not installed";
@@ -54,16 +56,6 @@ class CliNetwork : public CliProcess {
   void writeSampleImage(const char* words = kSampleWords) {
     writeImage(words);
     fs::rename(dir_ / "quorvel.out", dir_ / kImage);
-  }
-
-  // A simulated instrument linked as `name`; what it receives on "GO" goes to <name>.hex.
-  void addInstrument(const std::string& name, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--link",    (dir_ / name).string(),
-                                     "--dump",    (dir_ / (name + ".hex")).string(),
-                                     "--timeout", "120"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    instruments_.emplace(name, SimulatorProcess(SIM_PATH, args, (dir_ / (name + ".err")).string()));
-    ASSERT_TRUE(instruments_.at(name).ready());
   }
 
   // ser2net in front of the instruments named, one connection each.
@@ -77,20 +69,6 @@ class CliNetwork : public CliProcess {
     ASSERT_TRUE(server_->ready()) << server_->log();
   }
 
-  void expectUpgraded(const std::string& name) {
-    EXPECT_EQ(instruments_.at(name).waitExit(), 0) << name << readFile(dir_ / (name + ".err"));
-    auto sent = parseIntelHex(readFile(dir_ / kImage));
-    auto received = parseIntelHex(readFile(dir_ / (name + ".hex")));
-    ASSERT_TRUE(sent && received) << name;
-    EXPECT_TRUE(*sent == *received) << name;
-  }
-
-  void expectNoGo(const std::string& name) {
-    EXPECT_NE(instruments_.at(name).terminate(), 0) << name;
-    EXPECT_FALSE(fs::exists(dir_ / (name + ".hex"))) << name;
-  }
-
-  std::map<std::string, SimulatorProcess> instruments_;
   std::unique_ptr<Ser2netServer> server_;
 };
 

@@ -27,22 +27,12 @@ cd "$work"
 cp "$build/tools/hex55/hex55" .
 "$build/tools/make-sample-image/make-sample-image" --words "$words" -o quorvel.out >/dev/null
 
-start_sims() {  # start_sims N: N paced simulators, linked as line1 .. lineN
-  sims=()
-  local i
-  for i in $(seq "$1"); do
-    rm -f "line$i.out"
-    "$build/tools/quorvel-sim/quorvel-sim" --link "$work/line$i" --pace --timeout 600 \
-      >"line$i.out" 2>"line$i.err" &
-    sims+=($!)
-  done
-  for i in $(seq "$1"); do until [ -s "line$i.out" ]; do sleep 0.05; done; done
-}
+# shellcheck source=bench/bench_common.sh
+. "$root/bench/bench_common.sh"
 
-# ser2net with one RFC 2217 connection per simulator, on ports the kernel chooses; prints the
-# port names once the server listens on all of them.
+# ser2net with one RFC 2217 connection per simulator, on ports the kernel chooses.
 start_server() {  # start_server N
-  local i inodes ports=()
+  local i
   : >ser2net.yaml
   for i in $(seq "$1"); do
     printf 'connection: &line%s\n  accepter: telnet(rfc2217),tcp,127.0.0.1,0\n  connector: serialdev,%s,9600n81,local\n' \
@@ -50,6 +40,11 @@ start_server() {  # start_server N
   done
   "$ser2net" -n -u -c ser2net.yaml -P "$work/ser2net.pid" >ser2net.log 2>&1 &
   server=$!
+}
+
+# The port names of the server's N connections, once it listens on all of them.
+server_ports() {  # server_ports N
+  local inodes port ports=()
   while [ "${#ports[@]}" -lt "$1" ]; do
     sleep 0.05
     inodes=$(find "/proc/$server/fd" -lname 'socket:*' -printf '%l\n' 2>/dev/null | tr -dc '0-9\n')
@@ -58,7 +53,7 @@ start_server() {  # start_server N
       $4 == "0A" && ($10 in mine) { split($2, address, ":"); print address[2] }' \
       "/proc/$server/net/tcp")
   done
-  for i in "${ports[@]}"; do echo "rfc2217://127.0.0.1:$((16#$i))"; done
+  for port in "${ports[@]}"; do echo "rfc2217://127.0.0.1:$((16#$port))"; done
 }
 
 stop_server() {
@@ -67,39 +62,18 @@ stop_server() {
   server=
 }
 
-run() {  # run NAME...: upgrades the ports at once; prints "<milliseconds> <peak KiB>"
-  local ports=() name pid hwm peak=0 status=0 begin elapsed
-  for name in "$@"; do ports+=(--port "$name"); done
-  begin=$(date +%s%N)
-  "$build/app/cli/quorvel-upgrade" "${ports[@]}" --yes >trace.log 2>messages.log &
-  pid=$!
-  # VmHWM is the process's own high-water mark; sampling it until the end keeps the last value.
-  while kill -0 "$pid" 2>/dev/null; do
-    hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
-    [ -n "$hwm" ] && [ "$hwm" -gt "$peak" ] && peak=$hwm
-    sleep 0.05
-  done
-  wait "$pid" || status=$?
-  elapsed=$((($(date +%s%N) - begin) / 1000000))
-  if [ "$status" -ne 0 ]; then
-    echo "bench_network: the upgrade of $* ended with $status" >&2
-    tail -n 5 messages.log >&2
-    exit 1
-  fi
-  wait "${sims[@]}"  # each has taken its "GO"
-  echo "$elapsed $peak"
-}
-
 local_run() {  # local_run: one instrument on its pseudo-terminal
   start_sims 1
-  run "$work/line1"
+  timed_upgrade "$work/line1"
 }
 
-network_run() {  # network_run N: N instruments behind one ser2net
+network_run() {  # network_run N: N instruments behind one ser2net (in a subshell of its own)
   local names
+  trap stop_server EXIT
   start_sims "$1"
-  mapfile -t names < <(start_server "$1")
-  run "${names[@]}"
+  start_server "$1"
+  mapfile -t names < <(server_ports "$1")
+  timed_upgrade "${names[@]}"
   stop_server
 }
 

@@ -73,6 +73,17 @@ NetStatus statusOf(Ready ready) {
   }
 }
 
+ConnectFailure connectFailureOf(Ready ready) {
+  switch (ready) {
+    case Ready::TimedOut:
+      return ConnectFailure::TimedOut;
+    case Ready::Cancelled:
+      return ConnectFailure::Cancelled;
+    default:
+      return ConnectFailure::Failed;
+  }
+}
+
 }  // namespace detail
 
 NetSocket::~NetSocket() {

@@ -47,8 +47,9 @@ namespace detail {
 
 // How a wait of a back end ended.
 enum class Ready : std::uint8_t { Yes, TimedOut, Cancelled, Failed };
-// The status of a transfer that a wait ended.
+// The status of a transfer, or the failure of a connection, that a wait ended.
 NetStatus statusOf(Ready ready);
+ConnectFailure connectFailureOf(Ready ready);
 
 // The entries of a resolver's address list (either platform's addrinfo).
 template <typename AddressInfo>

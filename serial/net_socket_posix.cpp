@@ -152,16 +152,8 @@ ConnectFailure NetSocket::connectTo(const SocketAddress& address, NetClock::time
   const auto* target = reinterpret_cast<const sockaddr*>(&storage);
   if (::connect(fd, target, static_cast<socklen_t>(address.length)) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return connectFailureFor(errno);
-    switch (waitFor(fd, POLLOUT, deadline, cancel)) {
-      case Ready::Yes:
-        break;
-      case Ready::TimedOut:
-        return ConnectFailure::TimedOut;
-      case Ready::Cancelled:
-        return ConnectFailure::Cancelled;
-      case Ready::Failed:
-        return ConnectFailure::Failed;
-    }
+    const Ready ready = waitFor(fd, POLLOUT, deadline, cancel);
+    if (ready != Ready::Yes) return detail::connectFailureOf(ready);
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;

@@ -161,16 +161,8 @@ ConnectFailure NetSocket::connectTo(const SocketAddress& address, NetClock::time
     const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK) return connectFailureFor(error);
     WSANETWORKEVENTS happened{};
-    switch (waitFor(socket, event, FD_CONNECT, deadline, cancel, happened)) {
-      case Ready::Yes:
-        break;
-      case Ready::TimedOut:
-        return ConnectFailure::TimedOut;
-      case Ready::Cancelled:
-        return ConnectFailure::Cancelled;
-      case Ready::Failed:
-        return ConnectFailure::Failed;
-    }
+    const Ready ready = waitFor(socket, event, FD_CONNECT, deadline, cancel, happened);
+    if (ready != Ready::Yes) return detail::connectFailureOf(ready);
     if ((happened.lNetworkEvents & FD_CONNECT) == 0) return ConnectFailure::Failed;
     const int connectError = happened.iErrorCode[FD_CONNECT_BIT];
     if (connectError != 0) return connectFailureFor(connectError);

@@ -93,8 +93,12 @@ TEST(TelnetCoding, DataSurvivesAnyMixOfCommands) {
 // neither swallows the data after it.
 TEST(TelnetCoding, BrokenOrLongSubnegotiationsLoseNoData) {
   const std::string longPayload(40, 'x');
-  const Bytes stream = decodeInput("a\xFF\xFA\x2C\x65\x01\xFF\xFB\x03" "b\xFF\xFA\x00" +
-                                   longPayload + "\xFF\xF0" "c");
+  const Bytes stream = decodeInput(
+      "a\xFF\xFA\x2C\x65\x01\xFF\xFB\x03"
+      "b\xFF\xFA\x00" +
+      longPayload +
+      "\xFF\xF0"
+      "c");
   const Decoded got = decode(stream);
   EXPECT_EQ(got.data, (Bytes{'a', 'b', 'c'}));
   EXPECT_EQ(got.negotiations.size(), 1u);

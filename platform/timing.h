@@ -21,6 +21,9 @@ struct TimingTable {
   // of the line speed. Limits on a peer, not pauses: like the write budget, never scaled.
   uint32_t networkConnectTimeoutMs = 5000;
   uint32_t networkSpeedConfirmMs = 2000;
+  // A connection that takes none of our bytes for this long is dead, whatever is left of the
+  // write budget (which is made for a line, not for a network that went away).
+  uint32_t networkStallTimeoutMs = 10000;
   // Before the connection closes, the server's answer to a query sent after the last data
   // (the last bytes have then left its socket for the line).
   uint32_t networkDeliveryConfirmMs = 1000;

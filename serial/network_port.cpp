@@ -26,6 +26,12 @@ double seconds(std::uint32_t ms) {
   return ms / kMsPerSecond;
 }
 
+// The end of a wait for the server to take bytes: the write's own deadline, or sooner when
+// the connection stalls.
+NetClock::time_point stallDeadline(NetClock::time_point deadline) {
+  return std::min(deadline, after(timing().networkStallTimeoutMs));
+}
+
 }  // namespace
 
 bool NetworkPort::open(std::uint32_t baud, const CancelEvent* cancel) {
@@ -273,7 +279,7 @@ std::uint32_t NetworkPort::sendData(const std::uint8_t* buffer, std::uint32_t co
     std::size_t consumed = 0;
     const std::size_t size = telnet::escapeData(rest, encoded_, consumed);
     std::size_t sent = 0;
-    status = socket_.send(encoded_.data(), size, sent, deadline, cancel);
+    status = socket_.send(encoded_.data(), size, sent, stallDeadline(deadline), cancel);
     if (status != NetStatus::Done) {
       return written + static_cast<std::uint32_t>(telnet::dataBytesCarried(rest, sent));
     }
@@ -291,7 +297,7 @@ std::uint32_t NetworkPort::write(const std::uint8_t* buffer, std::uint32_t count
   if (status == NetStatus::Done) written = sendData(buffer, count, deadline, cancel, status);
   if (status == NetStatus::Done) {
     std::size_t unsent = 0;
-    status = socket_.drain(deadline, cancel, unsent);
+    status = socket_.drain(stallDeadline(deadline), cancel, unsent);
     if (status != NetStatus::Done) written -= std::min<std::uint32_t>(written, unsent);
   }
   if (status != NetStatus::Done) markBroken();

@@ -63,6 +63,7 @@ Downloader::~Downloader() {
 
 void Downloader::openImage() {
   cancelled_ = false;
+  port_.setCancelEvent(&cancelEvent_);
   if (image_.usable() && reader_.open(image_.directory()) && readerMatchesImage()) {
     result_ = Success;
   } else {

@@ -12,6 +12,7 @@
 #include "image/sector_reader.h"
 #include "platform/cancel_event.h"
 #include "platform/message_target.h"
+#include "serial/network_port_name.h"
 #include "serial/serial_port.h"
 
 namespace quorvel {
@@ -28,9 +29,10 @@ enum DownloadResult : std::int32_t {
 
 inline constexpr std::uint32_t kTransferBaud = 115200;
 inline constexpr std::uint32_t kModbusBaud = 9600;
-// Room for a device path on POSIX. The Windows dialog itself passes at most six
-// characters ("COM10"), as its port box always did.
-inline constexpr std::size_t kPortNameSize = 256;
+// Room for a device path on POSIX and for the longest network port name. The Windows dialog
+// itself passes at most six characters ("COM10"), as its port box always did.
+inline constexpr std::size_t kPortNameSize = 272;
+static_assert(kPortNameSize > kMaxNetworkPortNameChars);
 
 // The download engine: performs one complete upgrade per runDownload over a converted image,
 // through a reader, a serial port and a cancel event of its own.

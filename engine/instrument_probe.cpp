@@ -52,6 +52,7 @@ ProbeResult probeInstrument(const std::string& port) {
   ModbusLink link;
   if (!link.open(kInstrumentSlaveAddress, port.c_str(), kModbusBaud)) {
     result.status = statusOf(link.openFailure());
+    if (const char* reason = link.openFailureReason()) result.detail = reason;
     return result;
   }
   result.status = statusOf(link.queryHoldingRegister(kLoaderAddressRegister, result.registerValue));

@@ -25,6 +25,7 @@ struct ProbeResult {
   std::string port;
   ProbeStatus status = ProbeStatus::Failed;
   std::uint16_t registerValue = 0;  // the loader address register, when Answered
+  std::string detail;               // a network port that did not open: what it ran into
 };
 
 // Asks `port` whether an instrument is behind it, with the read that starts the loader-mode

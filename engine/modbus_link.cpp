@@ -100,16 +100,11 @@ bool ModbusLink::readHoldingRegister(std::uint16_t address, std::uint16_t& value
 }
 
 ModbusReply ModbusLink::queryHoldingRegister(std::uint16_t address, std::uint16_t& value) {
-  return query(address, value, timing().modbusReadTimeoutMs, nullptr);
+  return queryHoldingRegister(address, value, timing().modbusReadTimeoutMs);
 }
 
 ModbusReply ModbusLink::queryHoldingRegister(std::uint16_t address, std::uint16_t& value,
-                                             std::uint32_t timeoutMs, const CancelEvent& cancel) {
-  return query(address, value, timeoutMs, &cancel);
-}
-
-ModbusReply ModbusLink::query(std::uint16_t address, std::uint16_t& value, std::uint32_t timeoutMs,
-                              const CancelEvent* cancel) {
+                                             std::uint32_t timeoutMs) {
   Request buffer{};
   const std::size_t length =
       buildRequest(buffer, slaveAddress_, kReadHoldingRegisters, address, kOneRegister);
@@ -117,9 +112,7 @@ ModbusReply ModbusLink::query(std::uint16_t address, std::uint16_t& value, std::
     return ModbusReply::NotSent;
   }
 
-  std::size_t received = cancel != nullptr
-                             ? port_.read(buffer.data(), kModbusAnswerChars, timeoutMs, *cancel)
-                             : port_.read(buffer.data(), kModbusAnswerChars, timeoutMs);
+  std::size_t received = port_.read(buffer.data(), kModbusAnswerChars, timeoutMs);
   if (received == 0) return ModbusReply::Silent;
   if (!decodeFrame(buffer.data(), received)) return ModbusReply::Invalid;
   // A valid frame holds at least four bytes: address, function, one more, the LRC.
@@ -168,6 +161,7 @@ bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint3
   DownloadObserver silent;
   DownloadObserver& report = observer != nullptr ? *observer : silent;
   ModbusLink link;
+  link.setCancelEvent(&cancel);
   if (!link.open(slaveAddress, portName, baud)) {
     report.loaderEntryEnded(LoaderEntryOutcome::PortNotOpened);
     return false;

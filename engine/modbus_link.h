@@ -32,10 +32,10 @@ class ModbusLink {
   // True only for ModbusReply::Value.
   bool readHoldingRegister(std::uint16_t address, std::uint16_t& value);
   ModbusReply queryHoldingRegister(std::uint16_t address, std::uint16_t& value);
-  // The same, with the answer awaited at most `timeoutMs` and no longer once `cancel` is
-  // signalled (the caller tells a cancelled query by the event).
+  // The same, with the answer awaited at most `timeoutMs` (and no longer once the link's
+  // cancel event is signalled: the caller tells a cancelled query by the event).
   ModbusReply queryHoldingRegister(std::uint16_t address, std::uint16_t& value,
-                                   std::uint32_t timeoutMs, const CancelEvent& cancel);
+                                   std::uint32_t timeoutMs);
   bool writeSingleRegister(std::uint16_t address, std::uint16_t value);
 
   // In place: `buffer` holds `count` message bytes and receives the frame; returns 2n + 5.
@@ -47,20 +47,20 @@ class ModbusLink {
 
   // Why the last open failed.
   OpenFailure openFailure() const { return port_.openFailure(); }
+  const char* openFailureReason() const { return port_.openFailureReason(); }
+  // The waits of the link's port end early once `event` is signalled.
+  void setCancelEvent(const CancelEvent* event) { port_.setCancelEvent(event); }
 
  private:
-  ModbusReply query(std::uint16_t address, std::uint16_t& value, std::uint32_t timeoutMs,
-                    const CancelEvent* cancel);
-
   std::uint8_t slaveAddress_ = 1;
   SerialPort port_;
 };
 
 // Orders the instrument into its loader. False only when the port could not be opened or
 // closed; silence from the instrument is not an error. `cancel` is examined before each
-// request and before the download order, and ends the pause that follows the order; the
-// caller tells a cancelled entry by the event. `observer`, if given, hears of each attempt
-// and of the outcome.
+// request and before the download order, ends the port's waits (an open, a read) early and
+// the pause that follows the order; the caller tells a cancelled entry by the event.
+// `observer`, if given, hears of each attempt and of the outcome.
 bool enterLoaderMode(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud,
                      const CancelEvent& cancel, DownloadObserver* observer = nullptr);
 

@@ -52,6 +52,7 @@ class RestartPoller {
   // A port that is not there yet fails again and again: only its first failure is traced.
   bool openLink() {
     link_.emplace();
+    link_->setCancelEvent(&cancel_);
     DiscardTraces discard;
     std::optional<ScopedTraceSink> quiet;
     if (openFailed_) quiet.emplace(discard);
@@ -68,8 +69,7 @@ class RestartPoller {
     const Clock::time_point start = Clock::now();
     const std::uint32_t timeoutMs = std::min(timing().restartReadTimeoutMs, msUntil(deadline_));
     std::uint16_t value = 0;
-    const ModbusReply reply =
-        link_->queryHoldingRegister(kLoaderAddressRegister, value, timeoutMs, cancel_);
+    const ModbusReply reply = link_->queryHoldingRegister(kLoaderAddressRegister, value, timeoutMs);
     if (reply == ModbusReply::Value) return true;
     if (reply == ModbusReply::NotSent) link_.reset();
     waitUntil(start + milliseconds(timing().restartReadTimeoutMs));

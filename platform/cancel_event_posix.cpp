@@ -55,12 +55,12 @@ void CancelEvent::signal() {
   errno = savedErrno;
 }
 
-bool CancelEvent::isSignalled() const {
-  return __atomic_load_n(&flag_, __ATOMIC_SEQ_CST) != 0;
-}
-
 std::intptr_t CancelEvent::waitHandle() const {
   return wakeRead_;
+}
+
+bool CancelEvent::isSignalled() const {
+  return __atomic_load_n(&flag_, __ATOMIC_SEQ_CST) != 0;
 }
 
 bool CancelEvent::waitFor(std::uint32_t ms) const {

@@ -20,13 +20,13 @@ void CancelEvent::signal() {
   if (handle_ != 0) SetEvent(reinterpret_cast<HANDLE>(handle_));
 }
 
+std::intptr_t CancelEvent::waitHandle() const {
+  return handle_;
+}
+
 bool CancelEvent::isSignalled() const {
   if (handle_ == 0) return false;
   return WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_OBJECT_0;
-}
-
-std::intptr_t CancelEvent::waitHandle() const {
-  return handle_;
 }
 
 // An event that could not be created never reports a cancel: the wait is a plain pause.

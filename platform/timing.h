@@ -25,6 +25,19 @@ struct TimingTable {
   // Where a wait on the line cannot also wait for the cancel event, it looks at the event
   // this often (a granularity, not a pause: not scaled).
   uint32_t cancelCheckMs = 50;
+  // A serial device server on the network: the connection, then the server's confirmation
+  // of the line speed. Limits on a peer, not pauses: like the write budget, never scaled.
+  uint32_t networkConnectTimeoutMs = 5000;
+  uint32_t networkSpeedConfirmMs = 2000;
+  // A connection that takes none of our bytes for this long is dead, whatever is left of the
+  // write budget (which is made for a line, not for a network that went away).
+  uint32_t networkStallTimeoutMs = 10000;
+  // Before the connection closes, the server's answer to a query sent after the last data
+  // (the last bytes have then left its socket for the line).
+  uint32_t networkDeliveryConfirmMs = 1000;
+  // ... and the time the last bytes are given, from their write, to reach the server's line
+  // before the connection ends: a server may drop what it still holds when it closes.
+  uint32_t networkCloseLingerMs = 100;
 };
 
 // Fixed counts and sizes that are not times.

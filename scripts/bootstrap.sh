@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ make pkg-config git
   googletest libgtest-dev libgmock-dev libcli11-dev
   clang clang-format libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb socat x11-apps imagemagick
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb socat x11-apps imagemagick ser2net
   dpkg-dev file lintian man-db zip unzip
 )
 if [ "${QUORVEL_MINIMAL:-0}" = 1 ]; then

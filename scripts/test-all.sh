@@ -71,7 +71,7 @@ windows() {
     exit $rc
   )
 }
-wine_serial() { scripts/wine-serial-tests.sh build/windows; }
+wine_serial() { scripts/wine-serial-tests.sh build/windows build/default; }
 wine_gui() { scripts/wine-gui-tests.sh build/windows build/default; }
 fuzz() { fuzz/run.sh "${QUORVEL_FUZZ_SECONDS:-20}"; }
 packages() { tests/packaging/package_test.sh build/windows build/default; }

@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "serial/network_port_name.h"
 #include "serial/port_list.h"
 #include "serial/port_list_sysfs.h"
 #include "serial/port_name.h"
@@ -49,12 +50,14 @@ std::vector<SerialPortInfo> listSerialPorts() {
 }
 
 bool serialPortMissing(std::string_view name) {
+  if (isNetworkPortName(name)) return false;  // only a connection tells
   struct stat info {};
   if (::stat(posixDevicePath(name).c_str(), &info) == 0) return false;
   return errno == ENOENT || errno == ENOTDIR;
 }
 
 std::string portIdentity(std::string_view name) {
+  if (isNetworkPortName(name)) return networkPortIdentity(name);
   std::error_code error;
   const fs::path resolved = fs::canonical(posixDevicePath(name), error);
   return error ? std::string(name) : resolved.string();

@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "serial/network_port_name.h"
 #include "serial/port_list.h"
 #include "serial/port_name.h"
 
@@ -252,6 +253,7 @@ bool serialPortMissing(std::string_view name) {
 // "\\.\COM3", "com3" and "COM3" are one port; other names are compared in upper case,
 // as the system does.
 std::string portIdentity(std::string_view name) {
+  if (isNetworkPortName(name)) return networkPortIdentity(name);
   constexpr std::string_view kDevicePrefix = "\\\\.\\";
   if (name.starts_with(kDevicePrefix)) name.remove_prefix(kDevicePrefix.size());
   std::string identity(name);

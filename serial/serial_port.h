@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
-
-#include "platform/cancel_event.h"
+#include <memory>
+#include <optional>
 
 namespace quorvel {
+
+class CancelEvent;
+class NetworkPort;
 
 // Trace step numbers: each identifies the call that failed.
 inline constexpr int kStepOpenDevice = 238;
@@ -33,28 +36,25 @@ enum class OpenFailure : std::uint8_t {
 
 // The RS232 line to the instrument: 8N1, no flow control, DTR raised, RTS low. Every read
 // and write sets its own time-outs for the duration of the call. Failures are traced with
-// a step number and reported through the result; nothing throws.
+// a step number and reported through the result; nothing throws. A name
+// "rfc2217://HOST:PORT" opens the line of a serial device server on the network instead of
+// a local device; the calls behave the same.
 class SerialPort {
  public:
-  SerialPort() = default;
+  SerialPort();
   ~SerialPort();  // closes the port, exactly as close(), if it is open
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // `name` is "COMn" or, on POSIX, a device path. False when already open (untouched).
+  // `name` is "COMn", on POSIX a device path, or rfc2217://HOST:PORT. False when already
+  // open (untouched).
   bool open(const char* name, std::uint32_t baud);
   // True when the port was open and is now closed.
   bool close();
   // Reads up to `count` bytes; returns when all arrived or `timeoutMs` (counted from the
-  // start of the call, no inter-byte time-out) has passed. 0 on a closed port.
-  std::uint32_t read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
-    return readWithin(buffer, count, timeoutMs, nullptr);
-  }
-  // As above, and ends early, with what has arrived, once `cancel` is signalled.
-  std::uint32_t read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs,
-                     const CancelEvent& cancel) {
-    return readWithin(buffer, count, timeoutMs, &cancel);
-  }
+  // start of the call, no inter-byte time-out) has passed, or early, with what has arrived,
+  // once the cancel event (setCancelEvent) is signalled. 0 on a closed port.
+  std::uint32_t read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs);
   // Drops pending output, writes all bytes within 30 ms per byte and waits until they have
   // left. Returns the number written; 0 on a closed port.
   std::uint32_t write(const std::uint8_t* buffer, std::uint32_t count);
@@ -69,13 +69,23 @@ class SerialPort {
   // that look at the driver's state; meaningless while the port is closed.
   std::intptr_t nativeHandle() const { return handle_; }
 
+  // While set, the port's blocking waits end early once `event` is signalled: a read returns
+  // what it has, like a time-out, and an open fails. Null (the default): they run their
+  // course.
+  void setCancelEvent(const CancelEvent* event) { cancelEvent_ = event; }
+  // What the last failed open of a network port ran into, in a few words; null otherwise.
+  const char* openFailureReason() const;
+
  private:
-  std::uint32_t readWithin(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs,
-                           const CancelEvent* cancel);
+  // For an rfc2217:// name: the network back end's open; nullopt for any other name.
+  std::optional<bool> openIfNetworkPort(const char* name, std::uint32_t baud);
+  bool closeNetworkPort();
 
   std::intptr_t handle_ = -1;  // file descriptor on POSIX, HANDLE on Windows
   std::uint8_t isOpen_ = 0;
   OpenFailure openFailure_ = OpenFailure::None;
+  std::unique_ptr<NetworkPort> network_;  // the back end of a network name, once opened
+  const CancelEvent* cancelEvent_ = nullptr;
 };
 
 }  // namespace quorvel

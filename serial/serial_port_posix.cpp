@@ -12,9 +12,11 @@
 #include <string>
 #include <utility>
 
+#include "platform/cancel_event.h"
 #include "platform/timing.h"
-#include "serial/line_monitor.h"
+#include "serial/network_port.h"
 #include "serial/port_name.h"
+#include "serial/port_report.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
 
@@ -297,6 +299,7 @@ SerialPort::~SerialPort() {
 bool SerialPort::open(const char* name, std::uint32_t baud) {
   if (isOpen_ != 0) return false;
   if (name == nullptr) name = "";
+  if (std::optional<bool> opened = openIfNetworkPort(name, baud)) return *opened;
   std::string path = posixDevicePath(name);
   int fd = openExclusive(path, openFailure_);
   if (fd < 0) return false;
@@ -318,6 +321,7 @@ bool SerialPort::close() {
     trace(1, "Close RSS32 Error (line %d) !!!!\n", kStepCloseNotOpen);
     return false;
   }
+  if (network_) return closeNetworkPort();
   // A failed close may already have given the descriptor back; closing its number again
   // could hit a descriptor opened since, so it is forgotten before close is called.
   if (handle_ >= 0) {
@@ -335,10 +339,11 @@ bool SerialPort::close() {
   return true;
 }
 
-std::uint32_t SerialPort::readWithin(std::uint8_t* buffer, std::uint32_t count,
-                                     std::uint32_t timeoutMs, const CancelEvent* cancel) {
+std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
   if (isOpen_ == 0) return 0;
+  if (network_) return network_->read(buffer, count, timeoutMs, cancelEvent_);
   const int fd = static_cast<int>(handle_);
+  const CancelEvent* cancel = cancelEvent_;
   const int cancelFd = cancel != nullptr ? static_cast<int>(cancel->waitHandle()) : -1;
   Deadline deadline(timeoutMs);
   std::uint32_t received = 0;
@@ -360,21 +365,19 @@ std::uint32_t SerialPort::readWithin(std::uint8_t* buffer, std::uint32_t count,
     failed = true;
     break;
   }
-  detail::reportReceived(buffer, received);
-  if (failed) {
-    trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);
-  } else if (received < count) {
-    trace(0, "RS232 READ TIMEOUT\n");
-  }
+  detail::finishRead(buffer, received, count, failed);
   return received;
 }
 
 void SerialPort::discardInput() {
-  if (isOpen_ != 0) ::tcflush(static_cast<int>(handle_), TCIFLUSH);
+  if (isOpen_ == 0) return;
+  if (network_) return network_->discardInput(cancelEvent_);
+  ::tcflush(static_cast<int>(handle_), TCIFLUSH);
 }
 
 std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count) {
   if (isOpen_ == 0) return 0;
+  if (network_) return network_->write(buffer, count, cancelEvent_);
   const int fd = static_cast<int>(handle_);
   Deadline deadline(std::uint64_t{timing().writeTimeoutPerByteMs} * count);
   // Pending output is dropped only when there is some. A pseudo-terminal always reports
@@ -399,8 +402,7 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
     break;
   }
   if (failed) {
-    detail::reportSent(buffer, written);
-    trace(1, "RS232 WRITE ERROR (line %d)\n", kStepWriteError);
+    detail::finishWrite(buffer, written, count, true);
     return written;
   }
   // Bytes still queued when the time is up have not been written: they are dropped, so
@@ -410,11 +412,7 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
     ::tcflush(fd, TCOFLUSH);
     written -= std::min(unsent, written);
   }
-  detail::reportSent(buffer, written);
-  if (written < count) {
-    trace(1, "RS232 WRITE ERROR (line %d) : %lu char written instead of %lu\n", kStepShortWrite,
-          static_cast<unsigned long>(written), static_cast<unsigned long>(count));
-  }
+  detail::finishWrite(buffer, written, count, false);
   return written;
 }
 

@@ -5,9 +5,11 @@
 #include <span>
 #include <string>
 
+#include "platform/cancel_event.h"
 #include "platform/timing.h"
-#include "serial/line_monitor.h"
+#include "serial/network_port.h"
 #include "serial/port_name.h"
+#include "serial/port_report.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
 
@@ -142,6 +144,7 @@ SerialPort::~SerialPort() {
 bool SerialPort::open(const char* name, std::uint32_t baud) {
   if (isOpen_ != 0) return false;
   if (name == nullptr) name = "";
+  if (std::optional<bool> opened = openIfNetworkPort(name, baud)) return *opened;
   std::string path = win32DevicePath(name);
   HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             0, nullptr);
@@ -169,6 +172,7 @@ bool SerialPort::close() {
     trace(1, "Close RSS32 Error (line %d) !!!!\n", kStepCloseNotOpen);
     return false;
   }
+  if (network_) return closeNetworkPort();
   HANDLE port = asHandle(handle_);
   // Only the input queue: a close follows a write that has been flushed, and purging the
   // output could still drop its tail where the flush returns before the peer has the bytes
@@ -184,47 +188,39 @@ bool SerialPort::close() {
   return true;
 }
 
-std::uint32_t SerialPort::readWithin(std::uint8_t* buffer, std::uint32_t count,
-                                     std::uint32_t timeoutMs, const CancelEvent* cancel) {
+std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
   if (isOpen_ == 0) return 0;
+  if (network_) return network_->read(buffer, count, timeoutMs, cancelEvent_);
   HANDLE port = asHandle(handle_);
   ScopedCommTimeouts timeouts(port);
   DWORD received = 0;
   BOOL readOk = FALSE;
-  if (cancel == nullptr) {
+  if (cancelEvent_ == nullptr) {
     timeouts.install(readTimeouts(timeouts.saved(), timeoutMs));
     readOk = ReadFile(port, buffer, count, &received, nullptr);
   } else {
-    readOk = readInSlices(port, timeouts, {buffer, count}, timeoutMs, *cancel, received);
+    readOk = readInSlices(port, timeouts, {buffer, count}, timeoutMs, *cancelEvent_, received);
   }
-  detail::reportReceived(buffer, received);
-  if (!readOk) {
-    trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);
-  } else if (received < count) {
-    trace(0, "RS232 READ TIMEOUT\n");
-  }
+  detail::finishRead(buffer, received, count, !readOk);
   return received;
 }
 
 void SerialPort::discardInput() {
-  if (isOpen_ != 0) PurgeComm(asHandle(handle_), PURGE_RXABORT | PURGE_RXCLEAR);
+  if (isOpen_ == 0) return;
+  if (network_) return network_->discardInput(cancelEvent_);
+  PurgeComm(asHandle(handle_), PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
 std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count) {
   if (isOpen_ == 0) return 0;
+  if (network_) return network_->write(buffer, count, cancelEvent_);
   HANDLE port = asHandle(handle_);
   ScopedCommTimeouts timeouts(port);
   timeouts.install(writeTimeouts(timeouts.saved()));
   PurgeComm(port, PURGE_TXCLEAR);
   DWORD written = 0;
   const BOOL writeOk = WriteFile(port, buffer, count, &written, nullptr);
-  detail::reportSent(buffer, written);
-  if (!writeOk) {
-    trace(1, "RS232 WRITE ERROR (line %d)\n", kStepWriteError);
-  } else if (written < count) {
-    trace(1, "RS232 WRITE ERROR (line %d) : %lu char written instead of %lu\n", kStepShortWrite,
-          static_cast<unsigned long>(written), static_cast<unsigned long>(count));
-  }
+  detail::finishWrite(buffer, written, count, !writeOk);
   FlushFileBuffers(port);
   return written;
 }

@@ -76,12 +76,13 @@ bool followProgress(const ProgressChannel& channel) {
   for (;;) {
     ProgressChannel::Snapshot state = channel.snapshot();
     if (state.percent >= 0) display.show(static_cast<unsigned>(state.percent));
-    if (state.ended) return state.succeeded;
-    if (interruptSignal() != 0 && !cancelAnnounced) {
+    // A cancel may end the run before this thread looks again: it is announced all the same.
+    if (interruptSignal() != 0 && !cancelAnnounced && !(state.ended && state.succeeded)) {
       display.endLine();
       say("Canceling the download...\n");
       cancelAnnounced = true;
     }
+    if (state.ended) return state.succeeded;
     waitForWake();
   }
 }

@@ -1,6 +1,7 @@
 #include "app/cli/cli_options.h"
 
 #include "app/command_line.h"
+#include "serial/network_port_name.h"
 #include "serial/port_list.h"
 
 namespace quorvel::cli {
@@ -53,6 +54,14 @@ CliOptions findOptions(CliOptions options) {
   }
   options.action = CliOptions::Action::Find;
   return options;
+}
+
+// A malformed network name, or a kind of port that cannot serve (a raw TCP port).
+std::string portNamesError(const std::vector<std::string>& ports) {
+  for (const std::string& port : ports) {
+    if (std::string problem = portNameProblem(port); !problem.empty()) return problem;
+  }
+  return {};
 }
 
 // Two names of one device would have two transfers fight over it.
@@ -118,6 +127,7 @@ CliOptions parseOptions(const std::vector<std::string>& args) {
     return stopped;
   }
   if (listPorts && find) return usageError("choose either --list-ports or --find");
+  if (std::string error = portNamesError(options.ports); !error.empty()) return usageError(error);
   if (listPorts || find) {
     if (const char* option = upgradeOnlyOption(options)) {
       return usageError(std::string(option) + " applies to an upgrade only");
@@ -146,15 +156,18 @@ std::string usageText() {
          "a private temporary directory; nothing is written to the current directory.\n"
          "\n"
          "  --port NAME   serial port of an instrument (a device path such as /dev/ttyUSB0,\n"
-         "                or COMn); up to 32 for as many instruments upgraded in parallel;\n"
-         "                auto: the one port where an instrument answers the probe\n"
+         "                or COMn), or rfc2217://HOST:PORT for one behind a serial device\n"
+         "                server (RFC 2217; HOST a name, an IPv4 or an [IPv6] address); up\n"
+         "                to 32 for as many instruments upgraded in parallel; auto: the one\n"
+         "                local port where an instrument answers the probe\n"
          "  --yes         answer YES to the erase warning and skip the power-cycle prompt\n"
          "  --image FILE  the firmware image (default: quorvel.out in the current directory)\n"
          "  --converter FILE  the converter (default: hex55 in the current directory, else\n"
          "                the one beside this program)\n"
          "  --record FILE  append one JSON line per instrument and run (JSON Lines)\n"
          "  --transcript FILE  write every byte sent and received, with the traces\n"
-         "  --list-ports  list the serial ports present: name, description, USB id, serial\n"
+         "  --list-ports  list the serial ports of this computer: name, description, USB id,\n"
+         "                serial\n"
          "  --find        probe every listed port, or each --port given, with one read-only\n"
          "                request; print PORT<TAB>register 0xNNNN for each that answered\n"
          "  --help        show this text\n"
@@ -171,7 +184,8 @@ std::string usageText() {
          "  2    usage error, the image or the converter missing, the record or transcript\n"
          "       not writable, or several instruments answered --port auto\n"
          "  3    the download could not be started (no thread, no private directory)\n"
-         "  10   the serial port does not exist or could not be opened, or no instrument\n"
+         "  10   the serial port does not exist or could not be opened (a device server:\n"
+         "       not reached, no RFC 2217, speed not confirmed), or no instrument\n"
          "       answered --find or --port auto\n"
          "  20   the image or its conversion is corrupted\n"
          "  30   a sector was not acknowledged after three tries\n"

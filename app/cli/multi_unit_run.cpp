@@ -40,11 +40,13 @@ class UnitsWatch {
       std::vector<UnitProgress> states;
       for (const RunningUnit& unit : units_) states.push_back(unit.transfer.progress());
       display_.printAbove(traces_.takeAll());
-      if (!showUnits(states)) return;
+      const bool running = showUnits(states);
+      // A cancel may end every run before this thread looks again: announced all the same.
       if (interruptSignal() != 0 && !cancelAnnounced_) {
         display_.printAbove(kCancelingMessage);
         cancelAnnounced_ = true;
       }
+      if (!running) return;
       waitForWake();
     }
   }

@@ -34,7 +34,8 @@ std::string registerText(const ProbeResult& result) {
 
 // "PORT: no answer", "PORT: answered, register 0x0100".
 std::string outcomeText(const ProbeResult& result) {
-  std::string text = result.port + ": " + probeStatusText(result.status);
+  std::string text =
+      result.port + ": " + (result.detail.empty() ? probeStatusText(result.status) : result.detail);
   if (result.status == ProbeStatus::Answered) text += ", " + registerText(result);
   return text + "\n";
 }

@@ -16,6 +16,7 @@
 #include "platform/timing.h"
 #include "tests/support/child_process.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/simulator_process.h"
 
 namespace quorvel::testing {
 
@@ -179,6 +180,37 @@ class CliProcess : public ::testing::Test {
 
   ScratchDir dir_;
   std::unique_ptr<Child> simulator_;
+};
+
+// Several simulated instruments, each linked into the working directory by its name.
+class CliInstruments : public CliProcess {
+ protected:
+  // A simulated instrument linked as `name`; what it receives on "GO" goes to <name>.hex.
+  void addInstrument(const std::string& name, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--link",    (dir_ / name).string(),
+                                     "--dump",    (dir_ / (name + ".hex")).string(),
+                                     "--timeout", "120"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    instruments_.emplace(name, SimulatorProcess(SIM_PATH, args, (dir_ / (name + ".err")).string()));
+    ASSERT_TRUE(instruments_.at(name).ready());
+  }
+
+  // The instrument took "GO" and holds exactly the image.
+  void expectUpgraded(const std::string& name) {
+    EXPECT_EQ(instruments_.at(name).waitExit(), 0) << name;
+    auto sent = parseIntelHex(readFile(dir_ / image_));
+    auto received = parseIntelHex(readFile(dir_ / (name + ".hex")));
+    ASSERT_TRUE(sent && received) << name;
+    EXPECT_TRUE(*sent == *received) << name;
+  }
+
+  void expectNoGo(const std::string& name) {
+    EXPECT_NE(instruments_.at(name).terminate(), 0) << name;
+    EXPECT_FALSE(fs::exists(dir_ / (name + ".hex"))) << name;
+  }
+
+  std::string image_ = "quorvel.out";  // in the working directory: what the instruments get
+  std::map<std::string, SimulatorProcess> instruments_;
 };
 
 inline bool contains(const std::string& text, const std::string& part) {

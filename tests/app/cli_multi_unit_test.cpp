@@ -30,38 +30,15 @@ std::string sha256sum(const fs::path& file) {
   return std::string(digest, got);
 }
 
-class CliMultiUnit : public CliProcess {
+class CliMultiUnit : public CliInstruments {
  protected:
+  CliMultiUnit() { image_ = kImage; }
+
   // The image, made elsewhere than in the working directory.
   void writeImageElsewhere(const char* words = kSampleWords) {
     writeImage(words);
     fs::create_directory(dir_ / "firmware");
     fs::rename(dir_ / "quorvel.out", dir_ / kImage);
-  }
-
-  // A simulated instrument linked as `name` in the working directory; what it receives on
-  // "GO" goes to <name>.hex.
-  void addInstrument(const std::string& name, std::vector<std::string> faults = {}) {
-    std::vector<std::string> args = {"--link",    (dir_ / name).string(),
-                                     "--dump",    (dir_ / (name + ".hex")).string(),
-                                     "--timeout", "120"};
-    args.insert(args.end(), faults.begin(), faults.end());
-    instruments_.emplace(name, SimulatorProcess(SIM_PATH, args, (dir_ / (name + ".err")).string()));
-    ASSERT_TRUE(instruments_.at(name).ready());
-  }
-
-  // The instrument took "GO" and holds exactly the image.
-  void expectUpgraded(const std::string& name) {
-    EXPECT_EQ(instruments_.at(name).waitExit(), 0) << name;
-    auto sent = parseIntelHex(readFile(dir_ / kImage));
-    auto received = parseIntelHex(readFile(dir_ / (name + ".hex")));
-    ASSERT_TRUE(sent && received) << name;
-    EXPECT_TRUE(*sent == *received) << name;
-  }
-
-  void expectNoGo(const std::string& name) {
-    EXPECT_NE(instruments_.at(name).terminate(), 0) << name;
-    EXPECT_FALSE(fs::exists(dir_ / (name + ".hex"))) << name;
   }
 
   // The record's lines by port.
@@ -75,8 +52,6 @@ class CliMultiUnit : public CliProcess {
     }
     return byPort;
   }
-
-  std::map<std::string, SimulatorProcess> instruments_;
 };
 
 TEST_F(CliMultiUnit, OneRejectedSectorFailsOnlyItsInstrument) {

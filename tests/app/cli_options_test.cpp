@@ -110,6 +110,55 @@ TEST(CliOptions, TakesTheFilesOfAnUpgradeAndUpTo32DistinctPorts) {
   }
 }
 
+// Network names wherever a port goes, mixed with local ones; a malformed one, a raw TCP port
+// and an unknown kind of name are usage errors that say why; two spellings of one server's
+// port are one port.
+TEST(CliOptions, NetworkPortNames) {
+  for (const char* name : {"rfc2217://bench-12.plant.example:4001", "RFC2217://10.0.0.7:2217",
+                           "rfc2217://[fe80::1%eth0]:7001", "rfc2217://[::1]:65535"}) {
+    CliOptions run = parseOptions({"--port", name, "--port", "/dev/ttyUSB0", "--yes"});
+    EXPECT_EQ(run.action, Action::Run) << run.error;
+    EXPECT_EQ(run.ports, (Ports{name, "/dev/ttyUSB0"}));
+    EXPECT_EQ(parseOptions({"--find", "--port", name}).action, Action::Find) << name;
+  }
+  struct Refused {
+    const char* name;
+    const char* says;
+  };
+  const Refused refused[] = {
+      {"rfc2217://host", "(no :PORT)"},
+      {"rfc2217://:4001", "(no host)"},
+      {"rfc2217://host:0", "(the port must be a number from 1 to 65535)"},
+      {"rfc2217://host:65536", "(the port must be a number from 1 to 65535)"},
+      {"rfc2217://host:40x1", "(the port must be a number from 1 to 65535)"},
+      {"rfc2217://fe80::1:4001", "(an IPv6 address goes between [ and ])"},
+      {"rfc2217://[fe80::1:4001", "(no ] after the IPv6 address)"},
+      {"rfc2217://[bench]:4001", "(not an IPv6 address between [ and ])"},
+      {"rfc2217://bad_host!:4001", "(not a host name or IPv4 address)"},
+      {"rfc2217://host:4001/x", "(the port must be a number from 1 to 65535)"},
+      {"socket://10.0.0.7:4001",
+       "socket://10.0.0.7:4001 is a raw TCP port, which cannot change the line speed"},
+      {"telnet://10.0.0.7:23", "unknown kind of port telnet://10.0.0.7:23"},
+  };
+  for (const Refused& r : refused) {
+    for (const char* action : {"--yes", "--find"}) {
+      CliOptions options = parseOptions({"--port", r.name, action});
+      EXPECT_EQ(options.action, Action::UsageError) << r.name;
+      EXPECT_NE(options.error.find(r.says), std::string::npos) << options.error;
+    }
+  }
+  EXPECT_NE(parseOptions({"--port", "socket://h:1", "--yes"})
+                .error.find("an RFC 2217 server is "
+                            "needed"),
+            std::string::npos);
+  CliOptions twice =
+      parseOptions({"--port", "rfc2217://Bench:4001", "--port", "rfc2217://bench:04001"});
+  EXPECT_NE(twice.error.find("are the same device"), std::string::npos) << twice.error;
+  EXPECT_EQ(
+      parseOptions({"--port", "rfc2217://bench:4001", "--port", "rfc2217://bench:4002"}).action,
+      Action::Run);
+}
+
 TEST(CliOptions, OnlyYesAnswersConfirm) {
   for (const char* yes : {"y", "Y", "yes", "YES", " yes ", "Yes"})
     EXPECT_TRUE(isYesAnswer(yes)) << yes;

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/cancel_event.h"
 #include "serial/line_monitor.h"
 #include "serial/serial_port.h"
 #include "tests/support/pty_peer.h"
@@ -307,6 +308,7 @@ TEST_F(SerialPortTest, PartialReadReturnsWhatCameAfterItsTimeout) {
 TEST_F(SerialPortTest, CancelEndsAWatchingReadAtOnce) {
   openPort();
   CancelEvent cancel;
+  port.setCancelEvent(&cancel);
   peer.send("ab");
   std::thread signaller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -314,12 +316,12 @@ TEST_F(SerialPortTest, CancelEndsAWatchingReadAtOnce) {
   });
   std::uint8_t buffer[8] = {};
   auto start = Clock::now();
-  EXPECT_EQ(port.read(buffer, 8, kGenerousTimeoutMs, cancel), 2u);
+  EXPECT_EQ(port.read(buffer, 8, kGenerousTimeoutMs), 2u);
   signaller.join();
   EXPECT_LT(elapsedMs(start), static_cast<long>(kGenerousTimeoutMs / 2));
   EXPECT_EQ(std::string(buffer, buffer + 2), "ab");
   start = Clock::now();
-  EXPECT_EQ(port.read(buffer, 8, kGenerousTimeoutMs, cancel), 0u);
+  EXPECT_EQ(port.read(buffer, 8, kGenerousTimeoutMs), 0u);
   EXPECT_LT(elapsedMs(start), static_cast<long>(kGenerousTimeoutMs / 2));
 }
 

@@ -23,6 +23,10 @@ class CancelEvent {
   bool isSignalled() const;
   // Waits up to `ms` milliseconds; true as soon as the event is signalled. Never spins.
   bool waitFor(std::uint32_t ms) const;
+  // What a wait of another kind can watch besides its own descriptors or handles: on POSIX
+  // the read end of the wake pipe, readable once the event is signalled (-1 when it has
+  // none); on Windows the event HANDLE.
+  std::intptr_t waitHandle() const;
 
  private:
   [[maybe_unused]] std::intptr_t handle_ = 0;  // HANDLE on Windows

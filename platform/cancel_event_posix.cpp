@@ -59,6 +59,10 @@ bool CancelEvent::isSignalled() const {
   return __atomic_load_n(&flag_, __ATOMIC_SEQ_CST) != 0;
 }
 
+std::intptr_t CancelEvent::waitHandle() const {
+  return wakeRead_;
+}
+
 bool CancelEvent::waitFor(std::uint32_t ms) const {
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   for (int left = remainingMs(end); !isSignalled(); left = remainingMs(end)) {

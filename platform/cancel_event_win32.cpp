@@ -25,6 +25,10 @@ bool CancelEvent::isSignalled() const {
   return WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_OBJECT_0;
 }
 
+std::intptr_t CancelEvent::waitHandle() const {
+  return handle_;
+}
+
 // An event that could not be created never reports a cancel: the wait is a plain pause.
 bool CancelEvent::waitFor(std::uint32_t ms) const {
   if (handle_ == 0) {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace quorvel {
+
+class CancelEvent;
 
 // Trace step numbers: each identifies the call that failed.
 inline constexpr int kStepOpenDevice = 238;
@@ -34,7 +37,7 @@ enum class OpenFailure : std::uint8_t {
 // a step number and reported through the result; nothing throws.
 class SerialPort {
  public:
-  SerialPort() = default;
+  SerialPort();
   ~SerialPort();  // closes the port, exactly as close(), if it is open
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
@@ -53,6 +56,17 @@ class SerialPort {
   // that arrive from now on. Nothing happens on a closed port.
   void discardInput();
 
+  // While set, the blocking waits of read() and write() also end once `event` is signalled;
+  // a read cut short returns what it has, as at its time-out. Null (the default): the waits
+  // run their time-outs. The event must outlive its use here.
+  void setCancelEvent(const CancelEvent* event) { cancel_ = event; }
+  // A probe's use of a line that may belong to someone else. While set, open() empties no
+  // queue and refuses as busy a port that shows another user; close() empties no queue and
+  // puts back the line settings and modem lines that open() found, and gives up an exclusive
+  // mode only when open() set it. Off (the default): the upgrade's own opens, which empty
+  // the queues and keep the port to themselves.
+  void setBorrowed(bool borrowed) { borrowed_ = borrowed; }
+
   bool isOpen() const { return isOpen_ != 0; }
   // Set by every open() that gets past the already-open check; traces are not affected.
   OpenFailure openFailure() const { return openFailure_; }
@@ -61,9 +75,15 @@ class SerialPort {
   std::intptr_t nativeHandle() const { return handle_; }
 
  private:
+  // What a borrowed open found on the line, to be put back at close; one per back end.
+  struct FoundLine;
+
   std::intptr_t handle_ = -1;  // file descriptor on POSIX, HANDLE on Windows
   std::uint8_t isOpen_ = 0;
   OpenFailure openFailure_ = OpenFailure::None;
+  const CancelEvent* cancel_ = nullptr;
+  bool borrowed_ = false;
+  std::unique_ptr<FoundLine> found_;  // while a borrowed open holds the port
 };
 
 }  // namespace quorvel

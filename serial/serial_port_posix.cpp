@@ -12,11 +12,13 @@
 #include <string>
 #include <utility>
 
+#include "platform/cancel_event.h"
 #include "platform/timing.h"
 #include "serial/line_monitor.h"
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
+#include "serial/uucp_lock.h"
 
 namespace quorvel {
 namespace {
@@ -73,28 +75,43 @@ class Deadline {
   Clock::time_point end_;
 };
 
-enum class WaitResult { kReady, kTimedOut, kFailed };
+enum class WaitResult { kReady, kTimedOut, kCancelled, kFailed };
 
-// Waits until `fd` allows `events` or the deadline passes. A hang-up or error without the
-// wanted event is a failure: the line is gone.
-WaitResult waitFor(int fd, short events, const Deadline& deadline) {
+bool cancelled(const CancelEvent* cancel) {
+  return cancel != nullptr && cancel->isSignalled();
+}
+
+// Waits until `fd` allows `events`, the deadline passes or `cancel` (if any) is signalled. A
+// hang-up or error without the wanted event is a failure: the line is gone.
+WaitResult waitFor(int fd, short events, const Deadline& deadline, const CancelEvent* cancel) {
+  // An event without a pipe is looked at between slices of this length.
+  constexpr int kCancelSliceMs = 20;
+  const int cancelFd = cancel != nullptr ? static_cast<int>(cancel->waitHandle()) : -1;
   for (;;) {
+    if (cancelled(cancel)) return WaitResult::kCancelled;
     int left = deadline.remainingMs();
     if (left == 0) return WaitResult::kTimedOut;
-    pollfd entry{fd, events, 0};
-    int ready = ::poll(&entry, 1, left);
+    if (cancel != nullptr && cancelFd < 0) left = std::min(left, kCancelSliceMs);
+    pollfd entries[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};  // -1 is passed over
+    int ready = ::poll(entries, 2, left);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return WaitResult::kFailed;
     }
-    if (ready == 0) continue;  // the deadline decides, not poll's own rounding
-    if ((entry.revents & events) != 0) return WaitResult::kReady;
+    if (ready == 0 || entries[1].revents != 0) continue;  // the loop's checks decide
+    if ((entries[0].revents & events) != 0) return WaitResult::kReady;
     return WaitResult::kFailed;
   }
 }
 
 bool wouldBlock(int error) {
   return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+std::uint32_t queuedOutput(int fd) {
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+  return static_cast<std::uint32_t>(queued);
 }
 
 // Drops the device: the exclusive mode would otherwise outlive us on a terminal that stays
@@ -105,11 +122,18 @@ int releaseDevice(int fd) {
 }
 
 // Owns the descriptor while the port is being opened, so that every failing step closes it.
+// A borrowed line's exclusive mode is not ours to drop.
 class PendingDevice {
  public:
-  explicit PendingDevice(int fd) : fd_(fd) {}
+  explicit PendingDevice(int fd, bool ownsExclusiveMode = true)
+      : fd_(fd), ownsExclusiveMode_(ownsExclusiveMode) {}
   ~PendingDevice() {
-    if (fd_ >= 0) releaseDevice(fd_);
+    if (fd_ < 0) return;
+    if (ownsExclusiveMode_) {
+      releaseDevice(fd_);
+    } else {
+      ::close(fd_);
+    }
   }
   PendingDevice(const PendingDevice&) = delete;
   PendingDevice& operator=(const PendingDevice&) = delete;
@@ -118,6 +142,7 @@ class PendingDevice {
 
  private:
   int fd_;
+  bool ownsExclusiveMode_;
 };
 
 OpenFailure failureFor(int error) {
@@ -192,6 +217,67 @@ int openExclusive(const std::string& path, OpenFailure& failure) {
   return device.release();
 }
 
+// What a borrowed open found on the line, put back when the port is given up.
+struct LineAsFound {
+  termios settings{};
+  int modemLines = 0;
+  bool hasModemLines = false;  // a pseudo-terminal has none
+  bool setExclusive = false;   // the exclusive mode is ours to drop
+};
+
+// Signs that another program uses the line: its exclusive mode or lock, or data of its own
+// waiting in either queue. `exclusiveKnown` tells whether the exclusive mode can be read.
+bool lineInUse(int fd, bool& exclusiveKnown) {
+  int exclusive = 0;
+  exclusiveKnown = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+  if (exclusiveKnown && exclusive != 0) return true;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return true;
+  int pending = 0;
+  if (::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0) return true;
+  return queuedOutput(fd) > 0;
+}
+
+// Opens a line that may be someone else's: nothing is changed before it is known to be free
+// and its state has been taken down in `found`. -1 (traced, `failure` set) when it is not.
+int openBorrowed(const std::string& path, LineAsFound& found, OpenFailure& failure) {
+  if (uucpLockHeld(path)) {
+    failure = traceDeviceOpenError(EBUSY, path);
+    return -1;
+  }
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    failure = traceDeviceOpenError(errno, path);
+    return -1;
+  }
+  PendingDevice device(fd, false);
+  if (!::isatty(fd)) {
+    failure = traceDeviceOpenError(ENOTTY, path);
+    return -1;
+  }
+  bool exclusiveKnown = false;
+  if (lineInUse(fd, exclusiveKnown)) {
+    failure = traceDeviceOpenError(EBUSY, path);
+    return -1;
+  }
+  if (::tcgetattr(fd, &found.settings) != 0) {
+    traceOpenError(kStepGetState);
+    failure = OpenFailure::Other;
+    return -1;
+  }
+  found.hasModemLines = ::ioctl(fd, TIOCMGET, &found.modemLines) == 0;
+  // Where the mode cannot be read back, it is left alone: the lock keeps other probes out.
+  found.setExclusive = exclusiveKnown && ::ioctl(fd, TIOCEXCL) == 0;
+  return device.release();
+}
+
+// Puts back what openBorrowed() found and closes the line, emptying nothing.
+int giveBack(int fd, const LineAsFound& found) {
+  ::tcsetattr(fd, TCSANOW, &found.settings);
+  if (found.hasModemLines) ::ioctl(fd, TIOCMSET, &found.modemLines);
+  if (found.setExclusive) ::ioctl(fd, TIOCNXCL);
+  return ::close(fd);
+}
+
 void makeRaw8N1(termios& settings) {
   settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
                                              ICRNL | IXON | IXOFF | IXANY | INPCK);
@@ -255,16 +341,10 @@ int prepareLine(int fd, std::uint32_t baud) {
   return 0;
 }
 
-std::uint32_t queuedOutput(int fd) {
-  int queued = 0;
-  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
-  return static_cast<std::uint32_t>(queued);
-}
-
 // Waits until the driver has sent every byte or the deadline has passed; returns the bytes
 // still queued. tcdrain alone could block for ever on a stuck line, so it is called only
 // once the queue is known to be empty, to let the last bytes leave the hardware.
-std::uint32_t drainOutput(int fd, const Deadline& deadline) {
+std::uint32_t drainOutput(int fd, const Deadline& deadline, const CancelEvent* cancel) {
   for (;;) {
     std::uint32_t queued = queuedOutput(fd);
     if (queued == 0) {
@@ -272,12 +352,16 @@ std::uint32_t drainOutput(int fd, const Deadline& deadline) {
       return 0;
     }
     int left = deadline.remainingMs();
-    if (left == 0) return queued;
+    if (left == 0 || cancelled(cancel)) return queued;
     sleepMs(std::min<std::uint32_t>(static_cast<std::uint32_t>(left), kDrainPollMs));
   }
 }
 
 }  // namespace
+
+struct SerialPort::FoundLine : LineAsFound {};
+
+SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() {
   if (isOpen_ != 0) close();
@@ -287,16 +371,21 @@ bool SerialPort::open(const char* name, std::uint32_t baud) {
   if (isOpen_ != 0) return false;
   if (name == nullptr) name = "";
   std::string path = posixDevicePath(name);
-  int fd = openExclusive(path, openFailure_);
+  auto found = borrowed_ ? std::make_unique<FoundLine>() : nullptr;
+  int fd = found ? openBorrowed(path, *found, openFailure_) : openExclusive(path, openFailure_);
   if (fd < 0) return false;
-  PendingDevice device(fd);
-  if (int failedStep = prepareLine(fd, baud); failedStep != 0) {
+  // A borrowed line is set up without emptying its queues, and put back if that fails.
+  const int failedStep = found ? (configureLine(fd, found->settings, baud) ? 0 : kStepSetState)
+                               : prepareLine(fd, baud);
+  if (failedStep != 0) {
     traceOpenError(failedStep);
     openFailure_ = OpenFailure::Other;
+    found ? giveBack(fd, *found) : releaseDevice(fd);
     return false;
   }
   openFailure_ = OpenFailure::None;
-  handle_ = device.release();
+  found_ = std::move(found);
+  handle_ = fd;
   isOpen_ = 1;
   trace(0, "\nSerial port %s opened at %dbds\n", name, static_cast<int>(baud));
   return true;
@@ -311,10 +400,11 @@ bool SerialPort::close() {
   // could hit a descriptor opened since, so it is forgotten before close is called.
   if (handle_ >= 0) {
     int fd = static_cast<int>(std::exchange(handle_, -1));
+    const std::unique_ptr<FoundLine> found = std::move(found_);
     // Only the input is discarded: the last write has drained, and on a pseudo-terminal
     // discarding output would also take what the peer has not read yet.
-    ::tcflush(fd, TCIFLUSH);
-    if (releaseDevice(fd) != 0) {
+    if (!found) ::tcflush(fd, TCIFLUSH);
+    if ((found ? giveBack(fd, *found) : releaseDevice(fd)) != 0) {
       trace(1, "Close RS232 Error (line %d) !!!!\n", kStepCloseFailed);
       return false;
     }
@@ -338,9 +428,9 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
     }
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && wouldBlock(errno)) {
-      WaitResult wait = waitFor(fd, POLLIN, deadline);
+      WaitResult wait = waitFor(fd, POLLIN, deadline, cancel_);
       if (wait == WaitResult::kReady) continue;
-      if (wait == WaitResult::kTimedOut) break;
+      if (wait != WaitResult::kFailed) break;
     }
     // An error, a hang-up, or readable with nothing to read: the line is gone.
     failed = true;
@@ -377,9 +467,9 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
     }
     if (put < 0 && errno == EINTR) continue;
     if (put < 0 && wouldBlock(errno)) {
-      WaitResult wait = waitFor(fd, POLLOUT, deadline);
+      WaitResult wait = waitFor(fd, POLLOUT, deadline, cancel_);
       if (wait == WaitResult::kReady) continue;
-      if (wait == WaitResult::kTimedOut) break;
+      if (wait != WaitResult::kFailed) break;
     }
     failed = true;
     break;
@@ -391,7 +481,7 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
   }
   // Bytes still queued when the time is up have not been written: they are dropped, so
   // that they cannot reach the instrument later, and are not counted.
-  std::uint32_t unsent = drainOutput(fd, deadline);
+  std::uint32_t unsent = drainOutput(fd, deadline, cancel_);
   if (unsent > 0) {
     ::tcflush(fd, TCOFLUSH);
     written -= std::min(unsent, written);

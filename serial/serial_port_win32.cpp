@@ -1,7 +1,9 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
+#include "platform/cancel_event.h"
 #include "platform/timing.h"
 #include "serial/line_monitor.h"
 #include "serial/port_name.h"
@@ -12,6 +14,9 @@ namespace quorvel {
 namespace {
 
 constexpr DWORD kPurgeBoth = PURGE_TXCLEAR | PURGE_RXCLEAR;
+// A synchronous read cannot be woken by an event: with a cancel event set, a read is made of
+// reads of at most this long, and the event is looked at between them.
+constexpr DWORD kCancelSliceMs = 50;
 constexpr BYTE kXonChar = 0x28;
 constexpr BYTE kXoffChar = 0x29;
 
@@ -77,6 +82,18 @@ int prepareLine(HANDLE port, DWORD baud) {
   return 0;
 }
 
+// A borrowed line: the state it had is read, nothing is emptied, and the queue sizes are left
+// to the driver. Returns the number of the failing step, 0 when done.
+int borrowLine(HANDLE port, DWORD baud, DCB& found) {
+  found = DCB{};
+  found.DCBlength = sizeof(found);
+  if (!GetCommState(port, &found)) return kStepGetState;
+  DCB dcb = found;
+  applyLineSettings(dcb, baud);
+  if (!SetCommState(port, &dcb)) return kStepSetState;
+  return 0;
+}
+
 // Puts the time-outs the port had back when the call ends, whatever the call did.
 class ScopedCommTimeouts {
  public:
@@ -109,7 +126,32 @@ COMMTIMEOUTS writeTimeouts(COMMTIMEOUTS timeouts) {
   return timeouts;
 }
 
+// Reads in slices, so that `cancel` is seen within one slice; ends like a single read at the
+// total time-out. False when a read failed.
+bool readWatchingCancel(HANDLE port, std::uint8_t* buffer, DWORD count, DWORD timeoutMs,
+                        const CancelEvent& cancel, ScopedCommTimeouts& timeouts, DWORD& received) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  received = 0;
+  for (;;) {
+    if (cancel.isSignalled()) return true;
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < end ? static_cast<DWORD>(end - now) : 0;
+    timeouts.install(readTimeouts(timeouts.saved(), std::min(left, kCancelSliceMs)));
+    DWORD got = 0;
+    if (!ReadFile(port, buffer + received, count - received, &got, nullptr)) return false;
+    received += got;
+    if (received == count || left <= kCancelSliceMs) return true;
+  }
+}
+
 }  // namespace
+
+// The line settings (with the modem line control) a borrowed open found.
+struct SerialPort::FoundLine {
+  DCB dcb{};
+};
+
+SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() {
   if (isOpen_ != 0) close();
@@ -127,7 +169,9 @@ bool SerialPort::open(const char* name, std::uint32_t baud) {
     trace(1, "Open RS232 Error (line %d) !!!!\n", kStepOpenDevice);
     return false;
   }
-  if (int failedStep = prepareLine(port, baud); failedStep != 0) {
+  auto found = borrowed_ ? std::make_unique<FoundLine>() : nullptr;
+  const int failedStep = found ? borrowLine(port, baud, found->dcb) : prepareLine(port, baud);
+  if (failedStep != 0) {
     openFailure_ = failureForStep(failedStep);
     trace(1, "Open RS232 Error (line %d) !!!!\n", failedStep);
     CloseHandle(port);
@@ -135,6 +179,7 @@ bool SerialPort::open(const char* name, std::uint32_t baud) {
     return false;
   }
   openFailure_ = OpenFailure::None;
+  found_ = std::move(found);
   isOpen_ = 1;
   trace(0, "\nSerial port %s opened at %dbds\n", name, static_cast<int>(baud));
   return true;
@@ -149,7 +194,13 @@ bool SerialPort::close() {
   // Only the input queue: a close follows a write that has been flushed, and purging the
   // output could still drop its tail where the flush returns before the peer has the bytes
   // (a USB adapter's own buffer, Wine on a pseudo-terminal), and the closing "GO" with it.
-  PurgeComm(port, PURGE_RXCLEAR);
+  // A borrowed line gets the settings it had back instead, with nothing emptied.
+  if (found_) {
+    SetCommState(port, &found_->dcb);
+  } else {
+    PurgeComm(port, PURGE_RXCLEAR);
+  }
+  found_.reset();
   if (!CloseHandle(port)) {
     trace(1, "Close RS232 Error (line %d) !!!!\n", kStepCloseFailed);
     return false;
@@ -164,9 +215,14 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
   if (isOpen_ == 0) return 0;
   HANDLE port = asHandle(handle_);
   ScopedCommTimeouts timeouts(port);
-  timeouts.install(readTimeouts(timeouts.saved(), timeoutMs));
   DWORD received = 0;
-  const BOOL readOk = ReadFile(port, buffer, count, &received, nullptr);
+  BOOL readOk = FALSE;
+  if (cancel_ != nullptr) {
+    readOk = readWatchingCancel(port, buffer, count, timeoutMs, *cancel_, timeouts, received);
+  } else {
+    timeouts.install(readTimeouts(timeouts.saved(), timeoutMs));
+    readOk = ReadFile(port, buffer, count, &received, nullptr);
+  }
   detail::reportReceived(buffer, received);
   if (!readOk) {
     trace(1, "RS232 READ ERROR (line %d)\n", kStepReadError);

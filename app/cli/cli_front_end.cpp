@@ -248,7 +248,7 @@ void TerminalFrontEnd::showMissingFile(const RequiredFileCheck& check) {
 int TerminalFrontEnd::checkPort() {
   std::vector<std::string> checked;
   for (const std::string& port : ports_) {
-    PortChoice choice = checkUpgradePort(port);
+    PortChoice choice = checkUpgradePort(port, reservations_.emplace_back());
     if (interruptSignal() != 0) return interruptedExit();
     if (choice.status != 0) return choice.status;
     checked.push_back(choice.port);

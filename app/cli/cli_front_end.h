@@ -10,6 +10,7 @@
 #include "app/cli/unit_record.h"
 #include "app/cli/workspace.h"
 #include "app/startup.h"
+#include "serial/port_reservation.h"
 
 namespace quorvel::cli {
 
@@ -65,6 +66,8 @@ class TerminalFrontEnd : public StartupFrontEnd {
   const ImageSource& source_;
   RunFiles& files_;
   std::vector<std::string> ports_;  // as given, or the one the probe found
+  // The ports' reservations, from the port check to the end of the run.
+  std::vector<PortReservation> reservations_;
   int declinedStatus_ = kExitDeclined;
 };
 

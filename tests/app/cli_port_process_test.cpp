@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "tests/app/cli_fixture.h"
+#include "tests/support/line_settings.h"
 #include "tests/support/simulator_process.h"
 
 namespace quorvel::testing {
@@ -87,35 +88,23 @@ TEST_F(CliProcess, AKilledUpgradeLeavesNoReservationBehind) {
   EXPECT_TRUE(contains(next.err, "DO YOU REALLY WANT TO CONTINUE ? yes (--yes)")) << next.err;
 }
 
-termios settingsOf(int fd) {
-  termios settings{};
-  EXPECT_EQ(tcgetattr(fd, &settings), 0);
-  return settings;
-}
-
-bool sameSettings(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::equal(std::begin(a.c_cc), std::end(a.c_cc), b.c_cc) &&
-         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
-}
-
 // Ctrl+C or SIGTERM during a search ends it at once (well inside the 2 s the probe would wait
 // for an answer), and the port keeps the line settings it had before.
 TEST_F(CliProcess, InterruptedSearchEndsAtOnceAndLeavesThePortAsFound) {
   startSimulator({"--silent-modbus"});
   const int line = ::open((dir_ / kPort).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(line, 0);
-  termios settings = settingsOf(line);
+  termios settings = lineSettings(line);
   settings.c_cflag |= CSTOPB;
   cfsetispeed(&settings, B4800);
   cfsetospeed(&settings, B4800);
   ASSERT_EQ(tcsetattr(line, TCSANOW, &settings), 0);
-  const termios found = settingsOf(line);
+  const termios found = lineSettings(line);
   for (const int signalNumber : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signalNumber);
     Child search(cliSetup({"--find", "--port", kPort}, std::string(), nullptr));  // true timing
     for (int i = 0; i < 2000 && cfgetospeed(&found) == cfgetospeed(&settings); ++i) {
-      settings = settingsOf(line);
+      settings = lineSettings(line);
       usleep(5000);
     }
     ASSERT_EQ(cfgetospeed(&settings), B9600) << "the probe never took the line";
@@ -125,7 +114,7 @@ TEST_F(CliProcess, InterruptedSearchEndsAtOnceAndLeavesThePortAsFound) {
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1500ms);
     EXPECT_EQ(outcome.status, 128 + signalNumber);
     EXPECT_TRUE(contains(outcome.err, "Search interrupted (")) << outcome.err;
-    EXPECT_TRUE(sameSettings(settingsOf(line), found));
+    EXPECT_TRUE(sameSettings(lineSettings(line), found));
     settings = found;
   }
   ::close(line);

@@ -22,6 +22,7 @@
 #include "serial/serial_port.h"
 #include "serial/uucp_lock.h"
 #include "tests/serial/pty_peer.h"
+#include "tests/support/line_settings.h"
 
 namespace quorvel {
 namespace {
@@ -29,7 +30,9 @@ namespace {
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 using Clock = std::chrono::steady_clock;
+using testing::lineSettings;
 using testing::PtyPeer;
+using testing::sameSettings;
 
 constexpr std::uint32_t kModbusBaud = 9600;
 constexpr std::uint32_t kTransferBaud = 115200;
@@ -63,18 +66,6 @@ int openDescriptorCount() {
     closedir(dir);
   }
   return count;
-}
-
-termios lineSettings(int fd) {
-  termios settings{};
-  EXPECT_EQ(tcgetattr(fd, &settings), 0);
-  return settings;
-}
-
-bool sameSettings(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
-         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
 class SerialPortTest : public ::testing::Test {

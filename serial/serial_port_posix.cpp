@@ -380,7 +380,11 @@ bool SerialPort::open(const char* name, std::uint32_t baud) {
   if (failedStep != 0) {
     traceOpenError(failedStep);
     openFailure_ = OpenFailure::Other;
-    found ? giveBack(fd, *found) : releaseDevice(fd);
+    if (found) {
+      giveBack(fd, *found);
+    } else {
+      releaseDevice(fd);
+    }
     return false;
   }
   openFailure_ = OpenFailure::None;
@@ -402,7 +406,8 @@ bool SerialPort::close() {
     int fd = static_cast<int>(std::exchange(handle_, -1));
     const std::unique_ptr<FoundLine> found = std::move(found_);
     // Only the input is discarded: the last write has drained, and on a pseudo-terminal
-    // discarding output would also take what the peer has not read yet.
+    // discarding output would also take what the peer has not read yet. A borrowed line
+    // keeps even its input, and gets back what it was found with.
     if (!found) ::tcflush(fd, TCIFLUSH);
     if ((found ? giveBack(fd, *found) : releaseDevice(fd)) != 0) {
       trace(1, "Close RS232 Error (line %d) !!!!\n", kStepCloseFailed);

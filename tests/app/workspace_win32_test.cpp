@@ -2,6 +2,7 @@
 // also inside a temporary folder that everybody may enter.
 #include <windows.h>
 // After windows.h.
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <gtest/gtest.h>
@@ -18,44 +19,22 @@ namespace {
 // What the folder grants: full access to everyone, inherited by what is created inside.
 constexpr const char* kSharedFolderAccess = "D:(A;OICI;GA;;;WD)";
 
+// The user the test runs as (the owner of a new directory may be a group, such as the
+// administrators of an elevated program).
 std::vector<BYTE> currentUser() {
-  std::vector<BYTE> user;
+  std::vector<BYTE> user(SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER));
   HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return user;
   DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  user.resize(size);
-  if (!GetTokenInformation(token, TokenUser, user.data(), size, &size)) user.clear();
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  if (!GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size)) {
+    user.clear();
+  }
   CloseHandle(token);
   return user;
 }
 
-bool isWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+bool isSid(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return IsWellKnownSid(sid, type) != FALSE;
-}
-
-// The SIDs the access list of `path` allows anything to.
-std::vector<PSID> allowedSids(const std::string& path, std::vector<BYTE>& descriptor) {
-  DWORD size = 0;
-  GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
-  descriptor.resize(size);
-  std::vector<PSID> sids;
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  ACL* acl = nullptr;
-  if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
-      !GetSecurityDescriptorDacl(descriptor.data(), &present, &acl, &defaulted) || !present ||
-      acl == nullptr) {
-    return sids;
-  }
-  for (DWORD i = 0; i < acl->AceCount; ++i) {
-    void* entry = nullptr;
-    if (GetAce(acl, i, &entry) &&
-        static_cast<ACE_HEADER*>(entry)->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-      sids.push_back(&static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart);
-    }
-  }
-  return sids;
 }
 
 TEST(WorkspaceAccess, OnlyTheUserMayEnterThePrivateDirectoryInASharedFolder) {
@@ -63,28 +42,41 @@ TEST(WorkspaceAccess, OnlyTheUserMayEnterThePrivateDirectoryInASharedFolder) {
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
       kSharedFolderAccess, SDDL_REVISION_1, &shared, nullptr));
   SECURITY_ATTRIBUTES sharedAttributes{sizeof sharedAttributes, shared, FALSE};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   char temporary[MAX_PATH + 1] = {};
   GetTempPathA(sizeof temporary, temporary);
-  const std::string root = temporary + ("quorvel-shared-" + std::to_string(stamp));
+  const std::string root =
+      temporary + ("quorvel-shared-" +
+                   std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   ASSERT_TRUE(CreateDirectoryA(root.c_str(), &sharedAttributes));
   LocalFree(shared);
   {
     PrivateDirectory directory;
     std::string error;
     ASSERT_TRUE(directory.create(error, root)) << error;
-    std::vector<BYTE> descriptor;
-    const std::vector<PSID> sids = allowedSids(directory.path(), descriptor);
     const std::vector<BYTE> user = currentUser();
     ASSERT_FALSE(user.empty());
+    ACL* acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(
+        GetNamedSecurityInfoA(directory.path().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &acl, nullptr, &descriptor),
+        ERROR_SUCCESS);
+    ASSERT_NE(acl, nullptr);
     bool userAllowed = false;
-    for (PSID sid : sids) {
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+      ACCESS_ALLOWED_ACE* entry = nullptr;
+      if (!GetAce(acl, i, reinterpret_cast<void**>(&entry)) ||
+          entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) {
+        continue;
+      }
+      PSID sid = &entry->SidStart;
       userAllowed =
           userAllowed || EqualSid(sid, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
-      EXPECT_FALSE(isWellKnown(sid, WinWorldSid) || isWellKnown(sid, WinBuiltinUsersSid) ||
-                   isWellKnown(sid, WinAuthenticatedUserSid));
+      EXPECT_FALSE(isSid(sid, WinWorldSid) || isSid(sid, WinBuiltinUsersSid) ||
+                   isSid(sid, WinAuthenticatedUserSid));
     }
     EXPECT_TRUE(userAllowed);
+    LocalFree(descriptor);
   }
   EXPECT_TRUE(RemoveDirectoryA(root.c_str()));
 }

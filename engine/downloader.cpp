@@ -8,6 +8,7 @@
 #include "engine/sector_transfer.h"
 #include "image/image_conversion.h"
 #include "platform/timing.h"
+#include "serial/port_reservation.h"
 #include "serial/trace.h"
 
 namespace quorvel {
@@ -118,7 +119,13 @@ bool Downloader::runDownload(MessageTarget& target, unsigned progressMessage,
   restartSeconds_ = 0;
   cancelledAfterGo_ = false;
   bool succeeded = false;
-  if (!enterLoader()) {
+  // The port is this run's from the first open at the Modbus rate until the transfer port
+  // has closed, the pause between the two speeds included, when no descriptor holds it.
+  PortReservation reservation;
+  if (reservation.reserve(portName_, PortReservation::Use::Run) == ReservationStatus::Busy) {
+    trace(1, "Serial port %s is in use by another upgrade\n", portName_);
+    result_ = PortNotOpened;
+  } else if (!enterLoader()) {
     // Cancelled before the transfer: no sector frame reaches the instrument.
   } else if (!port_.open(portName_, kTransferBaud)) {
     result_ = PortNotOpened;

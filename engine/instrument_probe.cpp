@@ -5,6 +5,7 @@
 
 #include "engine/downloader.h"
 #include "engine/modbus_link.h"
+#include "serial/port_reservation.h"
 
 namespace quorvel {
 namespace {
@@ -39,37 +40,56 @@ ProbeStatus statusOf(ModbusReply reply) {
   }
 }
 
-void probeInto(const std::string& port, TraceSink& traces, ProbeResult& result) {
+bool isSignalled(const CancelEvent* cancel) {
+  return cancel != nullptr && cancel->isSignalled();
+}
+
+void probeInto(const std::string& port, TraceSink& traces, const CancelEvent* cancel,
+               ProbeResult& result) {
   ScopedTraceSink redirect(traces);
-  result = probeInstrument(port);
+  result = probeInstrument(port, cancel);
 }
 
 }  // namespace
 
-ProbeResult probeInstrument(const std::string& port) {
+ProbeResult probeInstrument(const std::string& port, const CancelEvent* cancel) {
   ProbeResult result;
   result.port = port;
+  result.status = ProbeStatus::Cancelled;
+  if (isSignalled(cancel)) return result;
+  // Held while the probe runs, so that no upgrade starts on the port meanwhile only to find
+  // it open at the wrong moment.
+  PortReservation reservation;
+  if (reservation.reserve(port, PortReservation::Use::Probe) == ReservationStatus::Busy) {
+    result.status = ProbeStatus::Reserved;
+    return result;
+  }
   ModbusLink link;
+  link.borrowPort(cancel);
   if (!link.open(kInstrumentSlaveAddress, port.c_str(), kModbusBaud)) {
     result.status = statusOf(link.openFailure());
     if (const char* reason = link.openFailureReason()) result.detail = reason;
     return result;
   }
-  result.status = statusOf(link.queryHoldingRegister(kLoaderAddressRegister, result.registerValue));
+  const ModbusReply reply = link.queryHoldingRegister(kLoaderAddressRegister, result.registerValue);
+  // A wait cut short by the cancel is no silence of the port.
+  result.status =
+      reply != ModbusReply::Value && isSignalled(cancel) ? ProbeStatus::Cancelled : statusOf(reply);
   link.close();
   return result;
 }
 
-std::vector<ProbeResult> probeInstruments(const std::vector<std::string>& ports,
-                                          TraceSink& traces) {
+std::vector<ProbeResult> probeInstruments(const std::vector<std::string>& ports, TraceSink& traces,
+                                          const CancelEvent* cancel) {
   std::vector<ProbeResult> results(ports.size());
   std::vector<std::thread> workers;
   workers.reserve(ports.size());
   for (std::size_t i = 0; i < ports.size(); ++i) {
     try {
-      workers.emplace_back(probeInto, std::cref(ports[i]), std::ref(traces), std::ref(results[i]));
+      workers.emplace_back(probeInto, std::cref(ports[i]), std::ref(traces), cancel,
+                           std::ref(results[i]));
     } catch (const std::system_error&) {
-      probeInto(ports[i], traces, results[i]);  // no thread to spare: this one waits its turn
+      probeInto(ports[i], traces, cancel, results[i]);  // no thread to spare: this one waits
     }
   }
   for (std::thread& worker : workers) worker.join();
@@ -88,6 +108,10 @@ const char* probeStatusText(ProbeStatus status) {
       return "answer not understood";
     case ProbeStatus::Busy:
       return "in use by another program";
+    case ProbeStatus::Reserved:
+      return "in use by another upgrade";
+    case ProbeStatus::Cancelled:
+      return "probe interrupted";
     case ProbeStatus::NoPermission:
       return "permission denied (is the user in the dialout group?)";
     case ProbeStatus::Missing:

@@ -28,6 +28,12 @@ enum class ModbusReply {
 class ModbusLink {
  public:
   bool open(std::uint8_t slaveAddress, const char* portName, std::uint32_t baud);
+  // Before open(), for a probe: the port is borrowed (left as it was found, see
+  // SerialPort::setBorrowed), and its waits end when `cancel` (if any) is signalled.
+  void borrowPort(const CancelEvent* cancel) {
+    port_.setBorrowed(true);
+    port_.setCancelEvent(cancel);
+  }
   bool close();
   // True only for ModbusReply::Value.
   bool readHoldingRegister(std::uint16_t address, std::uint16_t& value);

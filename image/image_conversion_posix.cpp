@@ -1,7 +1,9 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,7 +15,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +38,10 @@ constexpr int kNoLimit = -1;
 // Where the kernel offers no process descriptor, the wait looks at the converter this often.
 constexpr int kExitPollMs = 50;
 constexpr const char* kNoInput = "/dev/null";
+// How long what the converter left running may take to end once killed; a process that does
+// not end by then (stuck in the kernel) is left to the system.
+constexpr int kLeftoverEndLimitMs = 2000;
+constexpr int kLeftoverPollMs = 5;
 
 std::atomic<bool> gStopRequested{false};
 std::atomic<int> gStopWake{-1};  // write end of the pipe that wakes the wait on a stop
@@ -56,6 +64,80 @@ int remainingMs(Clock::time_point end) {
 }
 
 enum class Wake { Exited, Stop, TimedOut };
+
+// The parent process id in /proc/<pid>/stat ("pid (name) state ppid ..."); 0 when unknown.
+pid_t parentOf(const char* pid) {
+  std::ifstream stat(std::string("/proc/") + pid + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return 0;
+  const std::size_t nameEnd = line.rfind(')');
+  if (nameEnd == std::string::npos) return 0;
+  char state = 0;
+  long parent = 0;
+  if (std::sscanf(line.c_str() + nameEnd + 1, " %c %ld", &state, &parent) != 2) return 0;
+  return static_cast<pid_t>(parent);
+}
+
+// The child processes of this process, from /proc; empty where there is none.
+std::vector<pid_t> ownChildren() {
+  std::vector<pid_t> children;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return children;
+  const pid_t self = ::getpid();
+  while (const dirent* entry = ::readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    if (parentOf(entry->d_name) == self) children.push_back(std::atoi(entry->d_name));
+  }
+  ::closedir(proc);
+  return children;
+}
+
+// While the converter runs, this process adopts the orphans of its tree (Linux's child
+// subreaper): a helper whose parent ends, or one that left the converter's process group,
+// comes back to us instead of to init, and is ended with the converter. The children this
+// process had before are none of these; the conversion runs before any other thread of ours
+// starts a process.
+class OrphanAdoption {
+ public:
+  OrphanAdoption() : earlier_(ownChildren()) {
+    int adopting = 0;
+    if (::prctl(PR_GET_CHILD_SUBREAPER, &adopting) == 0 && adopting == 0) {
+      set_ = ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+    }
+  }
+  ~OrphanAdoption() {
+    if (set_) ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  }
+  OrphanAdoption(const OrphanAdoption&) = delete;
+  OrphanAdoption& operator=(const OrphanAdoption&) = delete;
+
+  // Kills and reaps every child gained since, round by round, since a killed helper's own
+  // children come to us in turn. Bounded: a process that cannot be ended is left.
+  void endAdopted() const {
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kLeftoverEndLimitMs);
+    for (std::vector<pid_t> adopted = newChildren(); !adopted.empty(); adopted = newChildren()) {
+      for (pid_t pid : adopted) ::kill(pid, SIGKILL);
+      for (pid_t pid : adopted) {
+        while (::waitpid(pid, nullptr, WNOHANG) == 0) {
+          if (remainingMs(end) == 0) return;
+          ::poll(nullptr, 0, kLeftoverPollMs);
+        }
+      }
+    }
+  }
+
+ private:
+  std::vector<pid_t> newChildren() const {
+    std::vector<pid_t> children = ownChildren();
+    std::erase_if(children, [this](pid_t pid) {
+      return std::find(earlier_.begin(), earlier_.end(), pid) != earlier_.end();
+    });
+    return children;
+  }
+
+  std::vector<pid_t> earlier_;
+  bool set_ = false;
+};
 
 // The converter, run directly (no shell) in a process group of its own, so that it can be
 // ended together with whatever it started. Never left behind: the destructor kills the group
@@ -186,21 +268,25 @@ namespace detail {
 
 const char* const kDefaultConverter = "./hex55";
 
+// Whatever the converter leaves running when it ends (a helper it started) is ended with it:
+// its process group while the unreaped converter still keeps the group's number ours, then
+// what this process adopted of its tree.
 bool runConverterProcess(const char* converter, const char* directory, ConverterLaunch) {
   stopWakeReadEnd();  // before the flag is looked at, so that no stop can slip between
   if (gStopRequested) return false;
+  const OrphanAdoption adoption;
   ConverterProcess process;
   if (!process.start(converter, directory)) return false;
-  if (process.wait(true, kNoLimit) == Wake::Exited) {
-    process.reap();
-    return !gStopRequested;
+  const bool exited = process.wait(true, kNoLimit) == Wake::Exited;
+  if (!exited) {
+    trace(1, "Conversion interrupted: the converter is ended\n");
+    process.signalGroup(SIGTERM);
+    process.wait(false, static_cast<int>(timing().converterStopGraceMs));
   }
-  trace(1, "Conversion interrupted: the converter is ended\n");
-  process.signalGroup(SIGTERM);
-  process.wait(false, static_cast<int>(timing().converterStopGraceMs));
   process.signalGroup(SIGKILL);  // whatever of its group is still there
   process.reap();
-  return false;
+  adoption.endAdopted();
+  return exited && !gStopRequested;
 }
 
 bool entryExists(const char* name) {

@@ -80,6 +80,47 @@ Launch directLaunch(const char* converter) {
   return {converter, quoted(converter) + kConverterArguments};
 }
 
+bool createSuspended(const Launch& start, const char* directory, DWORD flags,
+                     PROCESS_INFORMATION& process) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  std::string commandLine = start.commandLine;
+  // Suspended until it is in the job; no console window flashes up over the dialogs.
+  return CreateProcessA(start.program, commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | flags, nullptr,
+                        *directory != '\0' ? directory : nullptr, &startup, &process) != FALSE;
+}
+
+void discard(PROCESS_INFORMATION& process) {
+  TerminateProcess(process.hProcess, kStoppedExitCode);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+// Starts the converter suspended and, where it can, inside `job`, so that whatever it starts
+// ends with the job; true in `inJob` then. A program that already runs inside a job nests
+// the converter's job in it (Windows 8 and later). Windows 7 nests no jobs: the converter is
+// started outside the outer job (breakaway) where that job allows it, and otherwise without
+// a job of its own, so that only the converter itself can be ended.
+bool startConverter(const Launch& start, const char* directory, HANDLE job,
+                    PROCESS_INFORMATION& process, bool& inJob) {
+  inJob = false;
+  for (const DWORD flags : {DWORD{0}, DWORD{CREATE_BREAKAWAY_FROM_JOB}}) {
+    if (!createSuspended(start, directory, flags, process)) {
+      if (flags == 0) return false;
+      break;  // the outer job allows no breakaway
+    }
+    if (job == nullptr) return true;
+    if (AssignProcessToJobObject(job, process.hProcess)) {
+      inJob = true;
+      return true;
+    }
+    discard(process);
+  }
+  return createSuspended(start, directory, 0, process);
+}
+
 }  // namespace
 
 const char* converterFileName() {
@@ -104,22 +145,17 @@ bool runConverterProcess(const char* converter, const char* directory, Converter
   Launch start = launch == ConverterLaunch::Direct ? directLaunch(converter)
                                                    : commandProcessorLaunch(converter);
   OwnedHandle job(createKillOnCloseJob());
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  // Suspended until it is in the job; no console window flashes up over the dialogs.
-  if (!CreateProcessA(start.program, start.commandLine.data(), nullptr, nullptr, FALSE,
-                      CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
-                      *directory != '\0' ? directory : nullptr, &startup, &process)) {
-    return false;
-  }
+  bool inJob = false;
+  if (!startConverter(start, directory, job.get(), process, inJob)) return false;
   OwnedHandle processHandle(process.hProcess);
   OwnedHandle thread(process.hThread);
-  const bool inJob = job.get() != nullptr && AssignProcessToJobObject(job.get(), process.hProcess);
   ResumeThread(process.hThread);
   const HANDLE waits[] = {process.hProcess, stop};
   const DWORD count = stop != nullptr ? 2 : 1;
   if (WaitForMultipleObjects(count, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+    // What the converter left running (a helper it started) ends with it.
+    if (inJob) TerminateJobObject(job.get(), kStoppedExitCode);
     return !gStopRequested;
   }
   if (inJob) {

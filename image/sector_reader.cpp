@@ -43,6 +43,12 @@ int hexDigitValue(int c) {
   return c >= 0 && c < 256 ? kDigitValues[c] : -1;
 }
 
+// A digit of either case: what a byte's other three digits may be, the high byte's in MSB.tmp
+// and the second of LSB.tmp, since only the first LSB.tmp digit decides that a byte starts.
+bool isHexDigit(int c) {
+  return hexDigitValue(c) >= 0;
+}
+
 constexpr std::array<bool, 256> kUpperHexDigits = [] {
   std::array<bool, 256> upper{};
   for (int c = 0; c < 256; ++c) upper[c] = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
@@ -107,14 +113,14 @@ class ImageScanner {
         continue;
       }
       if (!inSector || !isUpperHexDigit(c.lsb)) continue;
-      if (!isUpperHexDigit(c.msb)) return fail(ImageValidation::Fault::FilesOutOfStep, at);
+      if (!isHexDigit(c.msb)) return fail(ImageValidation::Fault::FilesOutOfStep, at);
       if (++sectorWords > kMaxSectorDataWords) {
         return fail(ImageValidation::Fault::SectorTooLarge, at);
       }
       ++result_.dataWords;
       const std::uint64_t secondAt = offset_;
       if (!next(c)) return result_;
-      if (!isUpperHexDigit(c.lsb) || !isUpperHexDigit(c.msb)) {
+      if (!isHexDigit(c.lsb) || !isHexDigit(c.msb)) {
         return fail(ImageValidation::Fault::BadSecondDigit, secondAt);
       }
     }
@@ -147,11 +153,11 @@ class ImageScanner {
         ++i;
         continue;
       }
-      if (!isUpperHexDigit(m[i])) return failed(ImageValidation::Fault::FilesOutOfStep, i);
+      if (!isHexDigit(m[i])) return failed(ImageValidation::Fault::FilesOutOfStep, i);
       if (++sectorWords > kMaxSectorDataWords) {
         return failed(ImageValidation::Fault::SectorTooLarge, i);
       }
-      if (!isUpperHexDigit(l[i + 1]) || !isUpperHexDigit(m[i + 1])) {
+      if (!isHexDigit(l[i + 1]) || !isHexDigit(m[i + 1])) {
         return failed(ImageValidation::Fault::BadSecondDigit, i + 1);
       }
       ++imageWords;

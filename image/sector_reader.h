@@ -24,7 +24,7 @@ struct ImageValidation {
     AddressTooLong,  // an address text of more than 13 characters
     SectorTooLarge,  // a sector of more than 31995 data words
     FilesOutOfStep,  // different lengths, or different kinds of character at a position
-    BadSecondDigit,  // a byte whose second digit is not an upper-case hexadecimal digit
+    BadSecondDigit,  // a byte whose second digit is not a hexadecimal digit
     NoData,          // not one data word in the whole image
   };
   Fault fault = Fault::None;

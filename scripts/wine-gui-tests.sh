@@ -34,6 +34,7 @@ hex55="$(find_one "$win_build" hex55.exe)"
 driver="$(find_one "$win_build" zambrio_gui_driver.exe)"
 dialog_test="$(find_one "$win_build" win32_dialog_test.exe)"
 fake_hex55="$(find_one "$win_build" fake_hex55_one_file.exe)"
+cli="$(find_one "$win_build" quorvel-upgrade.exe)"
 sim="$(find_one "$native_build" quorvel-sim)"
 make_sample="$(find_one "$native_build" make-sample-image)"
 
@@ -60,7 +61,7 @@ done
 
 export QUORVEL_APP="$app" QUORVEL_APP_FAST="$app_fast" QUORVEL_HEX55="$hex55"
 export QUORVEL_IMAGE="$work/quorvel.out"
-export QUORVEL_IMAGE_COMPAT=1.3 QUORVEL_FAKE_HEX55="$fake_hex55"
+export QUORVEL_IMAGE_COMPAT=1.3 QUORVEL_FAKE_HEX55="$fake_hex55" QUORVEL_CLI="$cli"
 export QUORVEL_SCREENSHOT_DIR="$work/screenshots"
 
 status=0
@@ -184,6 +185,9 @@ over_simulator "cancel in the loader entry" 'OverSimulator.CancelDuringTheLoader
   no_frame_received -v
 over_simulator "cancel after the last sector" 'OverSimulator.CancelAfterTheLastSector*' \
   expect_go_taken
+# The instrument silent on Modbus: the loader entry lasts long enough for a search meanwhile.
+over_simulator "search during a download" 'OverSimulator.SearchFromTheCommandLine*' \
+  expect_go_taken --silent-modbus
 
 for bmp in "$work"/screenshots/*.bmp; do
   [ -e "$bmp" ] || continue

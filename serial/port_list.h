@@ -20,6 +20,9 @@ struct SerialPortInfo {
   // A name that stays with the device when it is plugged elsewhere or enumerated in
   // another order (a /dev/serial/by-id link, the Windows device instance); may be empty.
   std::string stableId;
+  // The system writes its console to this port (Linux: it is in /proc/consoles): a probe
+  // would write into the console, so only a port named by the user is probed there.
+  bool isConsole = false;
 };
 
 // The present serial ports in natural order of their names (COM2 before COM10). Reading
@@ -31,8 +34,9 @@ std::vector<SerialPortInfo> listSerialPorts();
 bool serialPortMissing(std::string_view name);
 
 // What `name` leads to, the same for every name of one device, so that two names of it can
-// be told: the resolved device path on POSIX (symbolic links followed), the upper-case COM
-// name on Windows. `name` as it is when it cannot be resolved. Opens nothing.
+// be told: on POSIX the device number of a device node (whatever links or second nodes lead
+// to it), else the resolved path; the upper-case COM name on Windows. `name` as it is when it
+// cannot be resolved. Opens nothing.
 std::string portIdentity(std::string_view name);
 
 // Orders names with their digit runs compared as numbers: "ttyS2" < "ttyS10".

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -17,6 +18,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSysRoot = "/sys";
 constexpr const char* kDevRoot = "/dev";
+constexpr const char* kConsoles = "/proc/consoles";
 constexpr const char* kSerialPortText = "Serial port";
 
 // Without sysfs (the BSDs, macOS) the call-out devices in /dev are the serial ports.
@@ -44,7 +46,7 @@ std::vector<SerialPortInfo> listCallOutDevices() {
 std::vector<SerialPortInfo> listSerialPorts() {
   std::error_code error;
   if (fs::is_directory(fs::path(kSysRoot) / "class" / "tty", error)) {
-    return listSysfsSerialPorts(kSysRoot, kDevRoot);
+    return listSysfsSerialPorts(kSysRoot, kDevRoot, kConsoles);
   }
   return listCallOutDevices();
 }
@@ -56,10 +58,18 @@ bool serialPortMissing(std::string_view name) {
   return errno == ENOENT || errno == ENOTDIR;
 }
 
+// A device node is known by its device number, so that a second node of it (made with mknod,
+// or bind-mounted elsewhere) is the same port as its first; anything else by its path.
 std::string portIdentity(std::string_view name) {
   if (isNetworkPortName(name)) return networkPortIdentity(name);
+  const std::string path = posixDevicePath(name);
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
+    return "character device " + std::to_string(major(info.st_rdev)) + ":" +
+           std::to_string(minor(info.st_rdev));
+  }
   std::error_code error;
-  const fs::path resolved = fs::canonical(posixDevicePath(name), error);
+  const fs::path resolved = fs::canonical(path, error);
   return error ? std::string(name) : resolved.string();
 }
 

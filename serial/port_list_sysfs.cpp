@@ -1,11 +1,17 @@
 #include "serial/port_list_sysfs.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace quorvel {
 namespace {
@@ -89,13 +95,76 @@ std::map<fs::path, fs::path> linksByTarget(const fs::path& linkDir) {
   return links;
 }
 
+// "4:64" -> the device number; none for anything else.
+std::optional<dev_t> deviceNumber(const std::string& text) {
+  unsigned major = 0;
+  unsigned minor = 0;
+  const char* end = text.data() + text.size();
+  auto [colon, error] = std::from_chars(text.data(), end, major);
+  if (error != std::errc() || colon == end || *colon != ':') return std::nullopt;
+  auto [last, minorError] = std::from_chars(colon + 1, end, minor);
+  if (minorError != std::errc() || last != end) return std::nullopt;
+  return makedev(major, minor);
+}
+
+// The devices the kernel writes its console to, from /proc/consoles: one line per console,
+// "ttyS0  -W- (EC p a)  4:64", its name first and its device number last. Where the number
+// is missing, the name's node in /dev stands for it. Nodes are compared as files, so that
+// every name of a console device is known as one.
+class ConsoleDevices {
+ public:
+  ConsoleDevices(const fs::path& consoles, const fs::path& devRoot) {
+    std::ifstream in(consoles);
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream fields(line);
+      std::string name;
+      std::string field;
+      std::string last;
+      if (!(fields >> name)) continue;
+      while (fields >> field) last = field;
+      if (auto number = deviceNumber(last)) {
+        numbers_.push_back(*number);
+      } else {
+        addNode(devRoot / name);
+      }
+    }
+  }
+
+  bool contains(const fs::path& node) const {
+    struct stat info {};
+    if (::stat(node.c_str(), &info) != 0) return false;
+    const auto same = [&](const std::pair<dev_t, ino_t>& file) {
+      return file.first == info.st_dev && file.second == info.st_ino;
+    };
+    return (S_ISCHR(info.st_mode) &&
+            std::find(numbers_.begin(), numbers_.end(), info.st_rdev) != numbers_.end()) ||
+           std::any_of(files_.begin(), files_.end(), same);
+  }
+
+ private:
+  // A character device by its number, anything else (a fake tree's node) as a file.
+  void addNode(const fs::path& node) {
+    struct stat info {};
+    if (::stat(node.c_str(), &info) != 0) return;
+    if (S_ISCHR(info.st_mode)) {
+      numbers_.push_back(info.st_rdev);
+    } else {
+      files_.emplace_back(info.st_dev, info.st_ino);
+    }
+  }
+
+  std::vector<dev_t> numbers_;
+  std::vector<std::pair<dev_t, ino_t>> files_;
+};
+
 class SysfsScan {
  public:
-  SysfsScan(const fs::path& sysRoot, const fs::path& devRoot)
+  SysfsScan(const fs::path& sysRoot, const fs::path& devRoot, const fs::path& consoles)
       : sysRoot_(resolve(sysRoot).value_or(sysRoot)),
         devRoot_(devRoot),
         byId_(linksByTarget(devRoot / "serial" / "by-id")),
-        byPath_(linksByTarget(devRoot / "serial" / "by-path")) {}
+        byPath_(linksByTarget(devRoot / "serial" / "by-path")),
+        consoles_(consoles, devRoot) {}
 
   std::optional<SerialPortInfo> port(const fs::path& ttyEntry) const {
     const std::string name = ttyEntry.filename().string();
@@ -108,6 +177,7 @@ class SysfsScan {
     port.description = kSerialPortText;
     if (auto usbDevice = usbDeviceOf(*device, sysRoot_)) describeUsb(*usbDevice, port);
     port.stableId = stableIdOf(node);
+    port.isConsole = consoles_.contains(node);
     return port;
   }
 
@@ -125,12 +195,14 @@ class SysfsScan {
   fs::path devRoot_;
   std::map<fs::path, fs::path> byId_;
   std::map<fs::path, fs::path> byPath_;
+  ConsoleDevices consoles_;
 };
 
 }  // namespace
 
-std::vector<SerialPortInfo> listSysfsSerialPorts(const fs::path& sysRoot, const fs::path& devRoot) {
-  SysfsScan scan(sysRoot, devRoot);
+std::vector<SerialPortInfo> listSysfsSerialPorts(const fs::path& sysRoot, const fs::path& devRoot,
+                                                 const fs::path& consoles) {
+  SysfsScan scan(sysRoot, devRoot, consoles);
   std::vector<SerialPortInfo> ports;
   std::error_code error;
   for (fs::directory_iterator entry(sysRoot / "class" / "tty", error), end; !error && entry != end;

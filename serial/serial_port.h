@@ -62,6 +62,14 @@ class SerialPort {
   // that arrive from now on. Nothing happens on a closed port.
   void discardInput();
 
+  // A probe's use of a line that may belong to someone else. While set, open() empties no
+  // queue and refuses as busy a port that shows another user; close() empties no queue and
+  // puts back the line settings and modem lines that open() found, and gives up an exclusive
+  // mode only when open() set it. Off (the default): the upgrade's own opens, which empty
+  // the queues and keep the port to themselves. A network port is never shared: the flag
+  // changes nothing there.
+  void setBorrowed(bool borrowed) { borrowed_ = borrowed; }
+
   bool isOpen() const { return isOpen_ != 0; }
   // Set by every open() that gets past the already-open check; traces are not affected.
   OpenFailure openFailure() const { return openFailure_; }
@@ -70,8 +78,8 @@ class SerialPort {
   std::intptr_t nativeHandle() const { return handle_; }
 
   // While set, the port's blocking waits end early once `event` is signalled: a read returns
-  // what it has, like a time-out, and an open fails. Null (the default): they run their
-  // course.
+  // what it has, like a time-out, a write stops, and an open of a network port fails. Null
+  // (the default): they run their course. The event must outlive its use here.
   void setCancelEvent(const CancelEvent* event) { cancelEvent_ = event; }
   // What the last failed open of a network port ran into, in a few words; null otherwise.
   const char* openFailureReason() const;
@@ -80,12 +88,16 @@ class SerialPort {
   // For an rfc2217:// name: the network back end's open; nullopt for any other name.
   std::optional<bool> openIfNetworkPort(const char* name, std::uint32_t baud);
   bool closeNetworkPort();
+  // What a borrowed open found on the line, to be put back at close; one per back end.
+  struct FoundLine;
 
   std::intptr_t handle_ = -1;  // file descriptor on POSIX, HANDLE on Windows
   std::uint8_t isOpen_ = 0;
   OpenFailure openFailure_ = OpenFailure::None;
   std::unique_ptr<NetworkPort> network_;  // the back end of a network name, once opened
   const CancelEvent* cancelEvent_ = nullptr;
+  bool borrowed_ = false;
+  std::unique_ptr<FoundLine> found_;  // while a borrowed open holds the port
 };
 
 }  // namespace quorvel

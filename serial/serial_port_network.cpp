@@ -7,8 +7,6 @@
 // end by the port's name, and its open and close.
 namespace quorvel {
 
-SerialPort::SerialPort() = default;
-
 std::optional<bool> SerialPort::openIfNetworkPort(const char* name, std::uint32_t baud) {
   if (!isNetworkPortName(name)) {
     network_.reset();

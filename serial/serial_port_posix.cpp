@@ -19,6 +19,7 @@
 #include "serial/port_report.h"
 #include "serial/serial_port.h"
 #include "serial/trace.h"
+#include "serial/uucp_lock.h"
 
 namespace quorvel {
 namespace {
@@ -75,22 +76,30 @@ class Deadline {
   Clock::time_point end_;
 };
 
-enum class WaitResult { kReady, kTimedOut, kFailed, kCancelled };
+enum class WaitResult { kReady, kTimedOut, kCancelled, kFailed };
 
-// Waits until `fd` allows `events`, the deadline passes or `cancelFd` (when not -1) becomes
-// readable. A hang-up or error without the wanted event is a failure: the line is gone.
-WaitResult waitFor(int fd, short events, const Deadline& deadline, int cancelFd = -1) {
+bool cancelled(const CancelEvent* cancel) {
+  return cancel != nullptr && cancel->isSignalled();
+}
+
+// Waits until `fd` allows `events`, the deadline passes or `cancel` (if any) is signalled. A
+// hang-up or error without the wanted event is a failure: the line is gone.
+WaitResult waitFor(int fd, short events, const Deadline& deadline, const CancelEvent* cancel) {
+  // An event without a pipe is looked at between slices of this length.
+  constexpr int kCancelSliceMs = 20;
+  const int cancelFd = cancel != nullptr ? static_cast<int>(cancel->waitHandle()) : -1;
   for (;;) {
+    if (cancelled(cancel)) return WaitResult::kCancelled;
     int left = deadline.remainingMs();
     if (left == 0) return WaitResult::kTimedOut;
-    pollfd entries[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
-    int ready = ::poll(entries, cancelFd < 0 ? 1 : 2, left);
+    if (cancel != nullptr && cancelFd < 0) left = std::min(left, kCancelSliceMs);
+    pollfd entries[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};  // -1 is passed over
+    int ready = ::poll(entries, 2, left);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return WaitResult::kFailed;
     }
-    if (ready == 0) continue;  // the deadline decides, not poll's own rounding
-    if (entries[1].revents != 0) return WaitResult::kCancelled;
+    if (ready == 0 || entries[1].revents != 0) continue;  // the loop's checks decide
     if ((entries[0].revents & events) != 0) return WaitResult::kReady;
     return WaitResult::kFailed;
   }
@@ -98,6 +107,12 @@ WaitResult waitFor(int fd, short events, const Deadline& deadline, int cancelFd 
 
 bool wouldBlock(int error) {
   return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+std::uint32_t queuedOutput(int fd) {
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+  return static_cast<std::uint32_t>(queued);
 }
 
 // Drops the device: the exclusive mode would otherwise outlive us on a terminal that stays
@@ -108,11 +123,18 @@ int releaseDevice(int fd) {
 }
 
 // Owns the descriptor while the port is being opened, so that every failing step closes it.
+// A borrowed line's exclusive mode is not ours to drop.
 class PendingDevice {
  public:
-  explicit PendingDevice(int fd) : fd_(fd) {}
+  explicit PendingDevice(int fd, bool ownsExclusiveMode = true)
+      : fd_(fd), ownsExclusiveMode_(ownsExclusiveMode) {}
   ~PendingDevice() {
-    if (fd_ >= 0) releaseDevice(fd_);
+    if (fd_ < 0) return;
+    if (ownsExclusiveMode_) {
+      releaseDevice(fd_);
+    } else {
+      ::close(fd_);
+    }
   }
   PendingDevice(const PendingDevice&) = delete;
   PendingDevice& operator=(const PendingDevice&) = delete;
@@ -121,6 +143,7 @@ class PendingDevice {
 
  private:
   int fd_;
+  bool ownsExclusiveMode_;
 };
 
 OpenFailure failureFor(int error) {
@@ -195,6 +218,67 @@ int openExclusive(const std::string& path, OpenFailure& failure) {
   return device.release();
 }
 
+// What a borrowed open found on the line, put back when the port is given up.
+struct LineAsFound {
+  termios settings{};
+  int modemLines = 0;
+  bool hasModemLines = false;  // a pseudo-terminal has none
+  bool setExclusive = false;   // the exclusive mode is ours to drop
+};
+
+// Signs that another program uses the line: its exclusive mode or lock, or data of its own
+// waiting in either queue. `exclusiveKnown` tells whether the exclusive mode can be read.
+bool lineInUse(int fd, bool& exclusiveKnown) {
+  int exclusive = 0;
+  exclusiveKnown = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+  if (exclusiveKnown && exclusive != 0) return true;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return true;
+  int pending = 0;
+  if (::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0) return true;
+  return queuedOutput(fd) > 0;
+}
+
+// Opens a line that may be someone else's: nothing is changed before it is known to be free
+// and its state has been taken down in `found`. -1 (traced, `failure` set) when it is not.
+int openBorrowed(const std::string& path, LineAsFound& found, OpenFailure& failure) {
+  if (uucpLockHeld(path)) {
+    failure = traceDeviceOpenError(EBUSY, path);
+    return -1;
+  }
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    failure = traceDeviceOpenError(errno, path);
+    return -1;
+  }
+  PendingDevice device(fd, false);
+  if (!::isatty(fd)) {
+    failure = traceDeviceOpenError(ENOTTY, path);
+    return -1;
+  }
+  bool exclusiveKnown = false;
+  if (lineInUse(fd, exclusiveKnown)) {
+    failure = traceDeviceOpenError(EBUSY, path);
+    return -1;
+  }
+  if (::tcgetattr(fd, &found.settings) != 0) {
+    traceOpenError(kStepGetState);
+    failure = OpenFailure::Other;
+    return -1;
+  }
+  found.hasModemLines = ::ioctl(fd, TIOCMGET, &found.modemLines) == 0;
+  // Where the mode cannot be read back, it is left alone: the lock keeps other probes out.
+  found.setExclusive = exclusiveKnown && ::ioctl(fd, TIOCEXCL) == 0;
+  return device.release();
+}
+
+// Puts back what openBorrowed() found and closes the line, emptying nothing.
+int giveBack(int fd, const LineAsFound& found) {
+  ::tcsetattr(fd, TCSANOW, &found.settings);
+  if (found.hasModemLines) ::ioctl(fd, TIOCMSET, &found.modemLines);
+  if (found.setExclusive) ::ioctl(fd, TIOCNXCL);
+  return ::close(fd);
+}
+
 void makeRaw8N1(termios& settings) {
   settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
                                              ICRNL | IXON | IXOFF | IXANY | INPCK);
@@ -244,12 +328,6 @@ bool configureLine(int fd, termios settings, std::uint32_t baud) {
   return setModemLines(fd);
 }
 
-std::uint32_t queuedOutput(int fd) {
-  int queued = 0;
-  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
-  return static_cast<std::uint32_t>(queued);
-}
-
 // Empties what was left on the line before us: everything received, and output only when the
 // driver still holds some. A pseudo-terminal always reports its output queue empty, and
 // flushing it there discards what the far end has not read yet, such as the "GO" that this
@@ -276,7 +354,7 @@ int prepareLine(int fd, std::uint32_t baud) {
 // Waits until the driver has sent every byte or the deadline has passed; returns the bytes
 // still queued. tcdrain alone could block for ever on a stuck line, so it is called only
 // once the queue is known to be empty, to let the last bytes leave the hardware.
-std::uint32_t drainOutput(int fd, const Deadline& deadline) {
+std::uint32_t drainOutput(int fd, const Deadline& deadline, const CancelEvent* cancel) {
   for (;;) {
     std::uint32_t queued = queuedOutput(fd);
     if (queued == 0) {
@@ -284,7 +362,7 @@ std::uint32_t drainOutput(int fd, const Deadline& deadline) {
       return 0;
     }
     int left = deadline.remainingMs();
-    if (left == 0) return queued;
+    if (left == 0 || cancelled(cancel)) return queued;
     sleepMs(std::min<std::uint32_t>(static_cast<std::uint32_t>(left), kDrainPollMs));
   }
 }
@@ -292,6 +370,10 @@ std::uint32_t drainOutput(int fd, const Deadline& deadline) {
 }  // namespace
 
 // open() and close() keep the state and traces as serial_port_win32.cpp does: change both alike.
+struct SerialPort::FoundLine : LineAsFound {};
+
+SerialPort::SerialPort() = default;
+
 SerialPort::~SerialPort() {
   if (isOpen_ != 0) close();
 }
@@ -301,16 +383,25 @@ bool SerialPort::open(const char* name, std::uint32_t baud) {
   if (name == nullptr) name = "";
   if (std::optional<bool> opened = openIfNetworkPort(name, baud)) return *opened;
   std::string path = posixDevicePath(name);
-  int fd = openExclusive(path, openFailure_);
+  auto found = borrowed_ ? std::make_unique<FoundLine>() : nullptr;
+  int fd = found ? openBorrowed(path, *found, openFailure_) : openExclusive(path, openFailure_);
   if (fd < 0) return false;
-  PendingDevice device(fd);
-  if (int failedStep = prepareLine(fd, baud); failedStep != 0) {
+  // A borrowed line is set up without emptying its queues, and put back if that fails.
+  const int failedStep = found ? (configureLine(fd, found->settings, baud) ? 0 : kStepSetState)
+                               : prepareLine(fd, baud);
+  if (failedStep != 0) {
     traceOpenError(failedStep);
     openFailure_ = OpenFailure::Other;
+    if (found) {
+      giveBack(fd, *found);
+    } else {
+      releaseDevice(fd);
+    }
     return false;
   }
   openFailure_ = OpenFailure::None;
-  handle_ = device.release();
+  found_ = std::move(found);
+  handle_ = fd;
   isOpen_ = 1;
   trace(0, "\nSerial port %s opened at %dbds\n", name, static_cast<int>(baud));
   return true;
@@ -326,10 +417,12 @@ bool SerialPort::close() {
   // could hit a descriptor opened since, so it is forgotten before close is called.
   if (handle_ >= 0) {
     int fd = static_cast<int>(std::exchange(handle_, -1));
+    const std::unique_ptr<FoundLine> found = std::move(found_);
     // Only the input is discarded: the last write has drained, and on a pseudo-terminal
-    // discarding output would also take what the peer has not read yet.
-    ::tcflush(fd, TCIFLUSH);
-    if (releaseDevice(fd) != 0) {
+    // discarding output would also take what the peer has not read yet. A borrowed line
+    // keeps even its input, and gets back what it was found with.
+    if (!found) ::tcflush(fd, TCIFLUSH);
+    if ((found ? giveBack(fd, *found) : releaseDevice(fd)) != 0) {
       trace(1, "Close RS232 Error (line %d) !!!!\n", kStepCloseFailed);
       return false;
     }
@@ -343,8 +436,6 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
   if (isOpen_ == 0) return 0;
   if (network_) return network_->read(buffer, count, timeoutMs, cancelEvent_);
   const int fd = static_cast<int>(handle_);
-  const CancelEvent* cancel = cancelEvent_;
-  const int cancelFd = cancel != nullptr ? static_cast<int>(cancel->waitHandle()) : -1;
   Deadline deadline(timeoutMs);
   std::uint32_t received = 0;
   bool failed = false;
@@ -356,10 +447,9 @@ std::uint32_t SerialPort::read(std::uint8_t* buffer, std::uint32_t count, std::u
     }
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && wouldBlock(errno)) {
-      if (cancel != nullptr && cancel->isSignalled()) break;
-      WaitResult wait = waitFor(fd, POLLIN, deadline, cancelFd);
+      WaitResult wait = waitFor(fd, POLLIN, deadline, cancelEvent_);
       if (wait == WaitResult::kReady) continue;
-      if (wait == WaitResult::kTimedOut || wait == WaitResult::kCancelled) break;
+      if (wait != WaitResult::kFailed) break;
     }
     // An error, a hang-up, or readable with nothing to read: the line is gone.
     failed = true;
@@ -394,9 +484,9 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
     }
     if (put < 0 && errno == EINTR) continue;
     if (put < 0 && wouldBlock(errno)) {
-      WaitResult wait = waitFor(fd, POLLOUT, deadline);
+      WaitResult wait = waitFor(fd, POLLOUT, deadline, cancelEvent_);
       if (wait == WaitResult::kReady) continue;
-      if (wait == WaitResult::kTimedOut) break;
+      if (wait != WaitResult::kFailed) break;
     }
     failed = true;
     break;
@@ -407,7 +497,7 @@ std::uint32_t SerialPort::write(const std::uint8_t* buffer, std::uint32_t count)
   }
   // Bytes still queued when the time is up have not been written: they are dropped, so
   // that they cannot reach the instrument later, and are not counted.
-  std::uint32_t unsent = drainOutput(fd, deadline);
+  std::uint32_t unsent = drainOutput(fd, deadline, cancelEvent_);
   if (unsent > 0) {
     ::tcflush(fd, TCOFLUSH);
     written -= std::min(unsent, written);

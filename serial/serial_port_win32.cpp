@@ -82,6 +82,18 @@ int prepareLine(HANDLE port, DWORD baud) {
   return 0;
 }
 
+// A borrowed line: the state it had is read, nothing is emptied, and the queue sizes are left
+// to the driver. Returns the number of the failing step, 0 when done.
+int borrowLine(HANDLE port, DWORD baud, DCB& found) {
+  found = DCB{};
+  found.DCBlength = sizeof(found);
+  if (!GetCommState(port, &found)) return kStepGetState;
+  DCB dcb = found;
+  applyLineSettings(dcb, baud);
+  if (!SetCommState(port, &dcb)) return kStepSetState;
+  return 0;
+}
+
 // Puts the time-outs the port had back when the call ends, whatever the call did.
 class ScopedCommTimeouts {
  public:
@@ -137,6 +149,13 @@ BOOL readInSlices(HANDLE port, ScopedCommTimeouts& timeouts, std::span<std::uint
 }  // namespace
 
 // open() and close() keep the state and traces as serial_port_posix.cpp does: change both alike.
+// The line settings (with the modem line control) a borrowed open found.
+struct SerialPort::FoundLine {
+  DCB dcb{};
+};
+
+SerialPort::SerialPort() = default;
+
 SerialPort::~SerialPort() {
   if (isOpen_ != 0) close();
 }
@@ -154,7 +173,9 @@ bool SerialPort::open(const char* name, std::uint32_t baud) {
     trace(1, "Open RS232 Error (line %d) !!!!\n", kStepOpenDevice);
     return false;
   }
-  if (int failedStep = prepareLine(port, baud); failedStep != 0) {
+  auto found = borrowed_ ? std::make_unique<FoundLine>() : nullptr;
+  const int failedStep = found ? borrowLine(port, baud, found->dcb) : prepareLine(port, baud);
+  if (failedStep != 0) {
     openFailure_ = failureForStep(failedStep);
     trace(1, "Open RS232 Error (line %d) !!!!\n", failedStep);
     CloseHandle(port);
@@ -162,6 +183,7 @@ bool SerialPort::open(const char* name, std::uint32_t baud) {
     return false;
   }
   openFailure_ = OpenFailure::None;
+  found_ = std::move(found);
   isOpen_ = 1;
   trace(0, "\nSerial port %s opened at %dbds\n", name, static_cast<int>(baud));
   return true;
@@ -177,7 +199,13 @@ bool SerialPort::close() {
   // Only the input queue: a close follows a write that has been flushed, and purging the
   // output could still drop its tail where the flush returns before the peer has the bytes
   // (a USB adapter's own buffer, Wine on a pseudo-terminal), and the closing "GO" with it.
-  PurgeComm(port, PURGE_RXCLEAR);
+  // A borrowed line gets the settings it had back instead, with nothing emptied.
+  if (found_) {
+    SetCommState(port, &found_->dcb);
+  } else {
+    PurgeComm(port, PURGE_RXCLEAR);
+  }
+  found_.reset();
   if (!CloseHandle(port)) {
     trace(1, "Close RS232 Error (line %d) !!!!\n", kStepCloseFailed);
     return false;

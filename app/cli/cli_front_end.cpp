@@ -195,6 +195,8 @@ class TerminalFrontEnd : public StartupFrontEnd {
   const ImageSource& source_;
   RunFiles& files_;
   std::vector<std::string> ports_;  // as given, or the one the probe found
+  // The ports' reservations, from the port check to the end of the run.
+  std::vector<PortReservation> reservations_;
   int declinedStatus_ = kExitDeclined;
 };
 
@@ -241,7 +243,7 @@ void TerminalFrontEnd::showMissingFile(const RequiredFileCheck& check) {
 int TerminalFrontEnd::checkPort() {
   std::vector<std::string> checked;
   for (const std::string& port : ports_) {
-    PortChoice choice = checkUpgradePort(port);
+    PortChoice choice = checkUpgradePort(port, reservations_.emplace_back());
     if (interruptSignal() != 0) return interruptedExit();
     if (choice.status != 0) return choice.status;
     checked.push_back(choice.port);

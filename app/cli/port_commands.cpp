@@ -7,12 +7,14 @@
 #include "app/cli/console.h"
 #include "engine/downloader.h"
 #include "engine/instrument_probe.h"
+#include "platform/cancel_event.h"
 
 namespace quorvel::cli {
 namespace {
 
 constexpr const char* kNoPortFound = "No serial port found.";
 constexpr const char* kUnknownField = "-";
+constexpr const char* kConsoleMark = " (system console)";
 
 std::string usbIdText(const SerialPortInfo& port) {
   if (!port.usbVendorId || !port.usbProductId) return kUnknownField;
@@ -46,9 +48,18 @@ std::string outcomeList(const std::vector<ProbeResult>& results) {
   return text;
 }
 
-std::vector<std::string> listedPortNames() {
+// The listed ports a search may probe: not the system's console, which would have the
+// request written into it and its line settings changed under it; it is probed only when
+// the user names it.
+std::vector<std::string> searchablePortNames() {
   std::vector<std::string> names;
-  for (const SerialPortInfo& port : listSerialPorts()) names.push_back(port.name);
+  for (const SerialPortInfo& port : listSerialPorts()) {
+    if (port.isConsole) {
+      say(port.name + ": the system console, not probed (name it with --port to probe it)\n");
+    } else {
+      names.push_back(port.name);
+    }
+  }
   return names;
 }
 
@@ -61,10 +72,23 @@ std::vector<std::string> withoutRepeats(const std::vector<std::string>& ports) {
   return unique;
 }
 
-// Probes with the ports' own traces kept out of the output: the status says it better.
+// Probes with the ports' own traces kept out of the output: the status says it better. An
+// interrupt ends every probe at once.
 std::vector<ProbeResult> probeQuietly(const std::vector<std::string>& ports) {
   DiscardTraces discard;
-  return probeInstruments(ports, discard);
+  CancelEvent cancel;
+  CancelOnInterrupt cancelScope(cancel);
+  return probeInstruments(ports, discard, &cancel);
+}
+
+// Reserves the port of an upgrade, or ends the run: another upgrade is using it.
+PortChoice reserved(const PortChoice& choice, PortReservation& reservation) {
+  if (choice.status != 0 ||
+      reservation.reserve(choice.port, PortReservation::Use::Run) == ReservationStatus::Granted) {
+    return choice;
+  }
+  say("ERROR : Serial port " + choice.port + " is in use by another upgrade.\n");
+  return {PortNotOpened, {}};
 }
 
 std::string presentPortsText() {
@@ -78,8 +102,8 @@ std::string presentPortsText() {
 }  // namespace
 
 std::string portLine(const SerialPortInfo& port) {
-  return port.name + "\t" + orUnknown(port.description) + "\t" + usbIdText(port) + "\t" +
-         orUnknown(port.usbSerial) + "\n";
+  return port.name + "\t" + orUnknown(port.description) + (port.isConsole ? kConsoleMark : "") +
+         "\t" + usbIdText(port) + "\t" + orUnknown(port.usbSerial) + "\n";
 }
 
 int listPortsCommand() {
@@ -91,13 +115,21 @@ int listPortsCommand() {
 }
 
 int findCommand(const std::vector<std::string>& ports) {
-  std::vector<std::string> candidates = withoutRepeats(ports.empty() ? listedPortNames() : ports);
+  InterruptGuard interrupts;
+  std::vector<std::string> candidates =
+      withoutRepeats(ports.empty() ? searchablePortNames() : ports);
   if (candidates.empty()) {
     say(std::string(kNoPortFound) + "\n");
     return PortNotOpened;
   }
+  std::vector<ProbeResult> results = probeQuietly(candidates);
+  if (const int signalNumber = interruptSignal(); signalNumber != 0) {
+    say(std::string("Search interrupted (") + interruptName(signalNumber) +
+        "); the ports were left as they were found.\n");
+    return kExitSignalBase + signalNumber;
+  }
   bool answered = false;
-  for (const ProbeResult& result : probeQuietly(candidates)) {
+  for (const ProbeResult& result : results) {
     if (result.status == ProbeStatus::Answered) {
       std::fputs((result.port + "\t" + registerText(result) + "\n").c_str(), stdout);
       answered = true;
@@ -133,13 +165,15 @@ PortChoice chooseAnsweringPort(const std::vector<std::string>& candidates) {
   return {kExitUsage, {}};
 }
 
-PortChoice checkUpgradePort(const std::string& requested) {
-  if (requested == kAutoPort) return chooseAnsweringPort(listedPortNames());
+PortChoice checkUpgradePort(const std::string& requested, PortReservation& reservation) {
+  if (requested == kAutoPort) {
+    return reserved(chooseAnsweringPort(searchablePortNames()), reservation);
+  }
   if (serialPortMissing(requested)) {
     say("ERROR : Serial port " + requested + " does not exist.\n" + presentPortsText());
     return {PortNotOpened, {}};
   }
-  return {0, requested};
+  return reserved({0, requested}, reservation);
 }
 
 }  // namespace quorvel::cli

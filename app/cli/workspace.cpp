@@ -65,9 +65,26 @@ bool copyFile(const std::string& source, const std::string& target, Sha256& hash
 }  // namespace
 
 PrivateDirectory::~PrivateDirectory() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
+  if (!path_.empty()) removeRunDirectory(path_);
+}
+
+long detail::privateDirectoryOwner(std::string_view name) {
+  constexpr long kHighestProcessId = 0x7FFFFFFF;
+  const std::string_view prefix = kPrivateDirectoryPrefix;
+  if (!name.starts_with(prefix)) return 0;
+  name.remove_prefix(prefix.size());
+  long pid = 0;
+  std::size_t digits = 0;
+  for (; digits < name.size() && name[digits] >= '0' && name[digits] <= '9'; ++digits) {
+    pid = pid * 10 + (name[digits] - '0');
+    if (pid > kHighestProcessId) return 0;
+  }
+  const bool separated = digits > 0 && digits + 1 < name.size() && name[digits] == '-';
+  return separated ? pid : 0;
+}
+
+std::array<std::string, 4> runFileNames() {
+  return {kImageFileName, std::string(kImageFileName) + kPartialSuffix, kLsbFileName, kMsbFileName};
 }
 
 ImageCopy copyImage(const std::string& source, const std::string& directory,

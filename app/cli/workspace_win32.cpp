@@ -2,44 +2,136 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "app/cli/workspace.h"
 
 namespace quorvel::cli {
 namespace {
 
-constexpr const char* kDirectoryPrefix = "quorvel-upgrade-";
 // A name taken by another run is passed over; this many tries before giving up.
 constexpr int kNameTries = 100;
 
 std::atomic<unsigned> gDirectoryCounter{0};
 
 std::string uniqueName() {
-  return kDirectoryPrefix + std::to_string(GetCurrentProcessId()) + "-" +
+  return detail::kPrivateDirectoryPrefix + std::to_string(GetCurrentProcessId()) + "-" +
          std::to_string(GetTickCount64()) + "-" + std::to_string(gDirectoryCounter++);
+}
+
+std::string withErrorCode(const std::string& text) {
+  return text + " (error " + std::to_string(GetLastError()) + ")";
+}
+
+// A security descriptor whose access list grants the user who runs the program, and nobody
+// else, full access, inherited by what is created inside; protected, so that nothing of the
+// folder it lies in (a TEMP shared with others) is inherited.
+class OwnerOnlyAccess {
+ public:
+  bool build() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    const bool known = size > 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+    CloseHandle(token);
+    if (!known) return false;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    auto* acl = reinterpret_cast<ACL*>(acl_.data());
+    return InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
+           AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                 FILE_ALL_ACCESS, sid) &&
+           InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+           SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  }
+
+  SECURITY_ATTRIBUTES* attributes() {
+    attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+    return &attributes_;
+  }
+
+ private:
+  std::vector<BYTE> user_;
+  std::vector<BYTE> acl_;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+// True only for a process known to have ended: one that cannot be opened for lack of rights
+// still runs.
+bool processGone(DWORD pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+bool isPlainDirectory(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// The private directories in `root` that runs left when they were killed: real directories
+// (no junctions or links), named after a process that is gone. Those of other users are
+// closed to us by their access lists.
+void removeAbandonedDirectories(const std::string& root) {
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA((root + detail::kPrivateDirectoryPrefix + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  std::vector<std::string> abandoned;
+  do {
+    const long pid = detail::privateDirectoryOwner(found.cFileName);
+    if (pid > 0 && isPlainDirectory(found.dwFileAttributes) &&
+        processGone(static_cast<DWORD>(pid))) {
+      abandoned.push_back(root + found.cFileName);
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  for (const std::string& path : abandoned) removeRunDirectory(path);
 }
 
 }  // namespace
 
-bool PrivateDirectory::create(std::string& error) {
-  char root[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathA(sizeof root, root);
-  if (length == 0 || length > MAX_PATH) {
-    error =
-        "cannot find the folder for temporary files (error " + std::to_string(GetLastError()) + ")";
+bool PrivateDirectory::create(std::string& error, const std::string& root) {
+  std::string where = root;
+  if (where.empty()) {
+    char temporary[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(sizeof temporary, temporary);
+    if (length == 0 || length > MAX_PATH) {
+      error = withErrorCode("cannot find the folder for temporary files");
+      return false;
+    }
+    where = temporary;
+  }
+  if (where.back() != '\\' && where.back() != '/') where += '\\';
+  removeAbandonedDirectories(where);
+  OwnerOnlyAccess access;
+  if (!access.build()) {
+    error = withErrorCode("cannot restrict a private directory to this user in " + where);
     return false;
   }
   for (int i = 0; i < kNameTries; ++i) {
-    std::string candidate = std::string(root) + uniqueName();
-    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+    std::string candidate = where + uniqueName();
+    if (CreateDirectoryA(candidate.c_str(), access.attributes())) {
       path_ = candidate;
       return true;
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
-  error = "cannot create a private directory in " + std::string(root) + " (error " +
-          std::to_string(GetLastError()) + ")";
+  error = withErrorCode("cannot create a private directory in " + where);
   return false;
+}
+
+// A directory that has become a junction or a link is not entered; a link among the files
+// is deleted itself, never what it leads to.
+void removeRunDirectory(const std::string& directory) {
+  if (!isPlainDirectory(GetFileAttributesA(directory.c_str()))) return;
+  for (const std::string& name : runFileNames()) DeleteFileA((directory + "\\" + name).c_str());
+  RemoveDirectoryA(directory.c_str());  // fails, and leaves it, when anything else is in it
 }
 
 std::string programDirectory() {

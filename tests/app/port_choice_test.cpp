@@ -51,5 +51,13 @@ TEST(PortChoice, TakesTheOnePortThatAnswersOrSaysWhatWasFound) {
   }
 }
 
+// The console is marked in the description, so that the line keeps its four fields.
+TEST(PortChoice, ListLineMarksTheSystemConsoleInItsDescription) {
+  SerialPortInfo console{"/dev/ttyS0", "Serial port", {}, {}, "", "", true};
+  EXPECT_EQ(portLine(console), "/dev/ttyS0\tSerial port (system console)\t-\t-\n");
+  console.isConsole = false;
+  EXPECT_EQ(portLine(console), "/dev/ttyS0\tSerial port\t-\t-\n");
+}
+
 }  // namespace
 }  // namespace quorvel::cli

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "serial/port_reservation.h"
 #include "tests/engine/downloader_fixture.h"
 
 namespace quorvel::testing {
@@ -125,12 +126,22 @@ TEST_F(DownloaderTest, MissingOrFaultyFilesRefuseEveryRun) {
   }
 }
 
-TEST_F(DownloaderTest, UnopenablePortThenARunFromTheFirstSector) {
+// A port that cannot be opened, or that another upgrade holds (here a probe of this process):
+// nothing is sent; the port's next run starts from the first sector.
+TEST_F(DownloaderTest, PortThatCannotBeHadThenARunFromTheFirstSector) {
   writeConvertedImage(sectors);
   construct("./none");
   EXPECT_FALSE(run());
   EXPECT_EQ(downloader->result(), PortNotOpened);
   downloader->setPortName("./tty");
+  {
+    PortReservation probe;
+    ASSERT_EQ(probe.reserve(pty.path, PortReservation::Use::Probe), ReservationStatus::Granted);
+    EXPECT_FALSE(run());
+    EXPECT_EQ(downloader->result(), PortNotOpened);
+    EXPECT_TRUE(units.empty());
+    EXPECT_EQ(traces, "Serial port ./tty is in use by another upgrade\n");
+  }
   EXPECT_TRUE(run());
   EXPECT_EQ(units, expectedUnits(3, true));
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/timing.h"
+#include "serial/port_reservation.h"
 #include "serial/serial_port.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/simulator_process.h"
@@ -19,18 +20,31 @@ namespace {
 using namespace std::chrono_literals;
 using testing::SimulatorProcess;
 
+// No download order, no second attempt; nothing at all on a port that an upgrade holds.
 TEST(InstrumentProbe, SendsOneReadRequestAndNothingElse) {
   ScopedTimingScale fast(20);
-  for (const std::string answer : {":0103020100F9\r\n", ""}) {
+  struct Case {
+    std::string answer;
+    bool reserved;
+    ProbeStatus status;
+    std::string sent;
+  };
+  const Case cases[] = {
+      {":0103020100F9\r\n", false, ProbeStatus::Answered, ":0103001C0001DF\r\n"},
+      {"", false, ProbeStatus::Silent, ":0103001C0001DF\r\n"},
+      {":0103020100F9\r\n", true, ProbeStatus::Reserved, ""},
+  };
+  for (const Case& c : cases) {
     testing::PtyPair pty;
     testing::ScriptedPeer peer(pty.master, testing::cutAtLineFeed,
-                               [&](const std::string&) { return answer; });
+                               [&](const std::string&) { return c.answer; });
+    PortReservation upgrade;
+    if (c.reserved) upgrade.reserve(pty.path, PortReservation::Use::Run);
     ProbeResult result = probeInstrument(pty.path);
     peer.awaitQuiet(200ms);
-    // No download order, no second attempt.
-    EXPECT_EQ(peer.received(), ":0103001C0001DF\r\n") << answer;
-    EXPECT_EQ(result.status, answer.empty() ? ProbeStatus::Silent : ProbeStatus::Answered);
-    EXPECT_EQ(result.registerValue, answer.empty() ? 0 : 0x0100);
+    EXPECT_EQ(peer.received(), c.sent) << c.answer;
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.registerValue, c.status == ProbeStatus::Answered ? 0x0100 : 0);
   }
 }
 

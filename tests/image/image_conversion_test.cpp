@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/image/fake_converter.h"
+#include "tests/support/process_state.h"
 #include "tests/support/scratch_dir.h"
 
 namespace quorvel {
@@ -14,7 +15,22 @@ namespace {
 using testing::readFile;
 using testing::writeFile;
 
-class ImageConversionTest : public testing::ScratchDirTest {};
+class ImageConversionTest : public testing::ScratchDirTest {
+ protected:
+  // Runs the fake converter with `marker`: the helper it starts must have ended.
+  void expectHelperEnded(const char* marker) {
+    SCOPED_TRACE(marker);
+    writeFile(marker, "");
+    EXPECT_TRUE(runConverter());
+    const long helper = std::stol(readFile("helper"));
+    ASSERT_GT(helper, 0);
+    if (!testing::processEnded(helper)) {
+      ADD_FAILURE() << "the helper still runs";
+      testing::killProcess(helper);  // it would hold the test's output open
+    }
+    std::filesystem::remove(marker);
+  }
+};
 
 std::string missingMessage(const std::string& file) {
   return "Required file " + file + " not found !\nPlease copy it in the same directory than " +
@@ -50,6 +66,15 @@ TEST_F(ImageConversionTest, ConvertsInAGivenDirectoryWithAConverterGivenByPath) 
   EXPECT_FALSE(exists("private/LSB.tmp") || exists("private/MSB.tmp"));
   setup.converter += ".missing";
   EXPECT_FALSE(runConverter(setup));
+}
+
+// A helper that the converter started and left running is ended with it, also one that left
+// the converter's process group, and on Windows also when the program runs inside a job.
+TEST_F(ImageConversionTest, NothingTheConverterStartedOutlivesIt) {
+  testing::writeFakeConverter();
+  expectHelperEnded("linger");
+  expectHelperEnded("linger-apart");
+  if (testing::enterJobOfItsOwn()) expectHelperEnded("linger");
 }
 
 TEST_F(ImageConversionTest, MissingConverterLeavesNoTemporaryFile) {

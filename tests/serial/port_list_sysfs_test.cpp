@@ -63,21 +63,29 @@ TEST(SysfsPortList, ListsRealPortsWithTheirUsbIdentityInNaturalOrder) {
   // Neither a virtual terminal nor a port without a node can be opened.
   tty("tty0", "");
   tty("ttyUSB1", kHub / "1-2/1-2:1.1/ttyUSB1", {}, false);
+  // The kernel's consoles: ttyS0 by its device number (its node leads to a real device),
+  // ttyS2 by its name alone, as kernels without the number column give it.
+  fs::remove(kDev / "ttyS0");
+  fs::create_symlink("/dev/null", kDev / "ttyS0");
+  std::ofstream(kRoot / "consoles") << "tty0                 -WU (EC p  )    4:1\n"
+                                       "ttyS0                -W- (EC p a)    1:3\n"
+                                       "ttyS2                -W- (E  p a)\n";
 
   struct Expected {
     std::string node, description;
     std::optional<std::uint16_t> vendor, product;
     std::string serial, stableLink;
+    bool console = false;
   };
   const Expected expected[] = {
       {"ttyACM0", "Acme", 0x2e8a, 0x000a, "", "by-path/pci-0000:00:14.0-usb-0:3:1.0"},
-      {"ttyS0", "Serial port", {}, {}, "", ""},
-      {"ttyS2", "Serial port", {}, {}, "", ""},
+      {"ttyS0", "Serial port", {}, {}, "", "", true},
+      {"ttyS2", "Serial port", {}, {}, "", "", true},
       {"ttyS10", "Serial port", {}, {}, "", ""},
       {"ttyUSB0", "FT232R USB UART", 0x0403, 0x6001, "A50285BI",
        "by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
   };
-  std::vector<SerialPortInfo> ports = listSysfsSerialPorts(kSys, kDev);
+  std::vector<SerialPortInfo> ports = listSysfsSerialPorts(kSys, kDev, kRoot / "consoles");
   fs::remove_all(kRoot);
   ASSERT_EQ(ports.size(), std::size(expected));
   for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -89,8 +97,9 @@ TEST(SysfsPortList, ListsRealPortsWithTheirUsbIdentityInNaturalOrder) {
     EXPECT_EQ(ports[i].usbSerial, e.serial) << e.node;
     EXPECT_EQ(ports[i].stableId,
               e.stableLink.empty() ? "" : (kDev / "serial" / e.stableLink).string());
+    EXPECT_EQ(ports[i].isConsole, e.console) << e.node;
   }
-  EXPECT_TRUE(listSysfsSerialPorts(kRoot / "none", kRoot / "none").empty());
+  EXPECT_TRUE(listSysfsSerialPorts(kRoot / "none", kRoot / "none", kRoot / "none").empty());
 }
 
 }  // namespace

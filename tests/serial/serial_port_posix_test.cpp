@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +20,8 @@
 #include "platform/cancel_event.h"
 #include "serial/line_monitor.h"
 #include "serial/serial_port.h"
+#include "serial/uucp_lock.h"
+#include "tests/support/line_settings.h"
 #include "tests/support/pty_peer.h"
 #include "tests/support/pty_port_test.h"
 
@@ -26,7 +31,9 @@ namespace {
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 using Clock = std::chrono::steady_clock;
+using testing::lineSettings;
 using testing::PtyPeer;
+using testing::sameSettings;
 
 constexpr std::uint32_t kModbusBaud = 9600;
 constexpr std::uint32_t kTransferBaud = 115200;
@@ -60,18 +67,6 @@ int openDescriptorCount() {
     closedir(dir);
   }
   return count;
-}
-
-termios lineSettings(int fd) {
-  termios settings{};
-  EXPECT_EQ(tcgetattr(fd, &settings), 0);
-  return settings;
-}
-
-bool sameSettings(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
-         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
 class SerialPortTest : public testing::PtyPortTest {};
@@ -441,6 +436,150 @@ TEST_F(SerialPortTest, PulledLineEndsAWriteWithWhatWasWritten) {
   EXPECT_EQ(writeText(port, "GO"), 0u);
   EXPECT_EQ(GetCapturedStdout(), "RS232 WRITE ERROR (line 183)\n");
   EXPECT_TRUE(port.close());
+}
+
+int pendingInput(int fd) {
+  int pending = -1;
+  EXPECT_EQ(ioctl(fd, FIONREAD, &pending), 0);
+  return pending;
+}
+
+// The pseudo-terminal hands the peer's bytes over a moment after they were written.
+int awaitPendingInput(int fd, int expected) {
+  for (int i = 0; i < kPeerTimeoutMs && pendingInput(fd) < expected; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return pendingInput(fd);
+}
+
+int exclusiveMode(int fd) {
+  int exclusive = -1;
+  EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  return exclusive;
+}
+
+// A line as some other program may have left it: another rate, two stop bits, flow control
+// by XON/XOFF, reads of four bytes. (No echo: the pseudo-terminal would send the test's input
+// back; no parity: it takes none.)
+termios foreignSettings(int fd) {
+  termios settings = lineSettings(fd);
+  settings.c_iflag |= IXON;
+  settings.c_cflag |= CSTOPB;
+  settings.c_cc[VMIN] = 4;
+  cfsetispeed(&settings, B4800);
+  cfsetospeed(&settings, B4800);
+  EXPECT_EQ(tcsetattr(fd, TCSANOW, &settings), 0) << std::strerror(errno);
+  return lineSettings(fd);
+}
+
+// A probe's port works the line as usual and then gives it back as it found it: settings
+// and exclusive mode, and nothing of what arrives after it is gone is dropped.
+TEST_F(SerialPortTest, BorrowedLineIsGivenBackAsItWasFound) {
+  const termios found = foreignSettings(peer.slaveFd());
+  port.setBorrowed(true);
+  openPort(kModbusBaud);
+  const termios working = lineSettings(peer.slaveFd());
+  EXPECT_EQ(cfgetospeed(&working), B9600);
+  EXPECT_EQ(exclusiveMode(peer.slaveFd()), 1);
+  EXPECT_EQ(writeText(port, "request"), 7u);
+  EXPECT_EQ(peer.receive(7, kPeerTimeoutMs), "request");
+  peer.send("answer");
+  std::string got;
+  readInto(port, got, 6, kGenerousTimeoutMs);
+  EXPECT_EQ(got, "answer");
+  peer.send("late");
+  EXPECT_TRUE(port.close());
+  EXPECT_TRUE(sameSettings(lineSettings(peer.slaveFd()), found));
+  EXPECT_EQ(exclusiveMode(peer.slaveFd()), 0);
+  EXPECT_EQ(awaitPendingInput(peer.slaveFd(), 4), 4);
+}
+
+// A line that shows another user is refused as busy and left exactly as it was.
+TEST_F(SerialPortTest, BorrowedOpenLeavesALineInUseUntouched) {
+  struct Case {
+    const char* name;
+    std::function<void(int)> takeLine;
+    std::function<void(int)> giveBack;
+  };
+  const Case cases[] = {
+      {"input waiting", [this](int fd) { peer.send("mine"), awaitPendingInput(fd, 4); },
+       [](int fd) { tcflush(fd, TCIFLUSH); }},
+      {"exclusive mode", [](int fd) { ioctl(fd, TIOCEXCL); }, [](int fd) { ioctl(fd, TIOCNXCL); }},
+      {"lock", [](int fd) { flock(fd, LOCK_EX); }, [](int fd) { flock(fd, LOCK_UN); }},
+  };
+  port.setBorrowed(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int fd = peer.slaveFd();
+    const termios found = foreignSettings(fd);
+    c.takeLine(fd);
+    const int input = pendingInput(fd);
+    const int exclusive = exclusiveMode(fd);
+    CaptureStdout();
+    EXPECT_FALSE(port.open(peer.slavePath().c_str(), kModbusBaud));
+    EXPECT_NE(GetCapturedStdout().find(" is in use by another program\n"), std::string::npos);
+    EXPECT_EQ(port.openFailure(), OpenFailure::Busy);
+    EXPECT_TRUE(sameSettings(lineSettings(fd), found));
+    EXPECT_EQ(pendingInput(fd), input);
+    EXPECT_EQ(exclusiveMode(fd), exclusive);
+    EXPECT_EQ(peer.receive(1, 50), "");
+    if (port.isOpen()) port.close();
+    c.giveBack(fd);
+  }
+}
+
+// A lock file of the serial programs that keep to that convention holds while its process runs.
+TEST(UucpLockTest, HeldOnlyWhileItsProcessRuns) {
+  const std::string dir = ::testing::TempDir() + "quorvel-lock-" + std::to_string(getpid());
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  const std::string lockFile = dir + "/LCK..ttyQ7";
+  const pid_t self = getpid();
+  const pid_t gone = 2147483600;  // no system hands out such a process id
+  struct Case {
+    const char* name;
+    std::string content;
+    bool held;
+  };
+  std::string binarySelf(sizeof(std::int32_t), '\0');
+  const std::int32_t selfId = self;
+  std::memcpy(binarySelf.data(), &selfId, sizeof selfId);
+  const Case cases[] = {
+      {"text", "      " + std::to_string(self) + "\n", true},
+      {"binary", binarySelf, true},
+      {"gone", std::to_string(gone) + "\n", false},
+      {"garbage", "port in use\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::FILE* file = std::fopen(lockFile.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(c.content.data(), 1, c.content.size(), file);
+    std::fclose(file);
+    EXPECT_EQ(uucpLockHeld("/dev/ttyQ7", {dir}), c.held);
+    EXPECT_FALSE(uucpLockHeld("/dev/ttyQ8", {dir}));
+  }
+  std::remove(lockFile.c_str());
+  rmdir(dir.c_str());
+}
+
+// A wait ends as soon as the port's cancel event is signalled, with what had arrived.
+TEST_F(SerialPortTest, CancelEventEndsAWaitWithWhatArrived) {
+  CancelEvent cancel;
+  port.setCancelEvent(&cancel);
+  openPort();
+  peer.send("ab");
+  std::thread canceller([&cancel] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    cancel.signal();
+  });
+  const auto start = Clock::now();
+  std::string got;
+  readInto(port, got, 10, kGenerousTimeoutMs);
+  canceller.join();
+  EXPECT_EQ(got, "ab");
+  EXPECT_LT(elapsedMs(start), static_cast<long>(kGenerousTimeoutMs) / 2);
+  EXPECT_EQ(readInto(port, got, 1, kGenerousTimeoutMs), 0u);  // at once, once signalled
+  EXPECT_LT(elapsedMs(start), static_cast<long>(kGenerousTimeoutMs) / 2);
 }
 
 }  // namespace

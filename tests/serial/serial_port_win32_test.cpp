@@ -240,5 +240,57 @@ TEST_F(Win32SerialPortTest, DestructionClosesTheOpenPort) {
   EXPECT_TRUE(portA.open(nameA.c_str(), kModbusBaud));
 }
 
+// A probe's borrowed port puts back the line settings it found and empties nothing: what
+// arrives after it is done is there for the next user.
+TEST_F(Win32SerialPortTest, BorrowedPortIsGivenBackAsItWasFound) {
+  ASSERT_TRUE(portA.open(nameA.c_str(), kTransferBaud));
+  DCB found{};
+  found.DCBlength = sizeof found;
+  ASSERT_TRUE(GetCommState(handleOf(portA), &found));
+  ASSERT_TRUE(portA.close());
+  ASSERT_TRUE(portB.open(nameB.c_str(), kModbusBaud));
+  SerialPort probe;
+  probe.setBorrowed(true);
+  ASSERT_TRUE(probe.open(nameA.c_str(), kModbusBaud));
+  DCB working{};
+  working.DCBlength = sizeof working;
+  ASSERT_TRUE(GetCommState(handleOf(probe), &working));
+  EXPECT_EQ(working.BaudRate, kModbusBaud);
+  EXPECT_EQ(writeText(portB, "late"), 4u);
+  Sleep(100);
+  ASSERT_TRUE(probe.close());
+  HANDLE plain = CreateFileA(("\\\\.\\" + nameA).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(plain, INVALID_HANDLE_VALUE);
+  DCB after{};
+  after.DCBlength = sizeof after;
+  EXPECT_TRUE(GetCommState(plain, &after));
+  EXPECT_EQ(after.BaudRate, found.BaudRate);
+  COMMTIMEOUTS timeouts{0, 0, kAnswerTimeoutMs, 0, 0};
+  SetCommTimeouts(plain, &timeouts);
+  char late[4] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(plain, late, sizeof late, &got, nullptr));
+  EXPECT_EQ(std::string(late, got), "late");
+  CloseHandle(plain);
+}
+
+// A read ends soon after the port's cancel event is signalled (the synchronous read is
+// made of short slices while an event is set).
+TEST_F(Win32SerialPortTest, CancelEventEndsARead) {
+  CancelEvent cancel;
+  portB.setCancelEvent(&cancel);
+  openBoth(kTransferBaud);
+  EXPECT_EQ(writeText(portA, "ab"), 2u);
+  std::thread canceller([&cancel] {
+    Sleep(200);
+    cancel.signal();
+  });
+  auto start = Clock::now();
+  EXPECT_EQ(readText(portB, 10, kGenerousTimeoutMs), "ab");
+  canceller.join();
+  EXPECT_LT(elapsedMs(start), static_cast<long>(kGenerousTimeoutMs) / 2);
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -7,6 +7,7 @@
 //   QUORVEL_IMAGE_COMPAT                        the image's compatibility, e.g. "1.3"
 //   QUORVEL_FAKE_HEX55                          a converter that writes LSB.tmp only
 //   QUORVEL_SIM_PORT                            a COM port with the simulated instrument
+//   QUORVEL_CLI                                 quorvel-upgrade.exe (optional)
 //   QUORVEL_SCREENSHOT_DIR                      where to save screenshots (optional)
 //   QUORVEL_APP_DIR                             (optional) an unpacked release: the runs
 //                                               happen in it, at real timing, instead of
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -202,6 +204,43 @@ class ProgramRun {
   PROCESS_INFORMATION process_{};
   bool started_ = false;
 };
+
+struct CommandResult {
+  DWORD exitCode = 0;
+  std::string errors;  // what it wrote to standard error
+};
+
+// Runs a console program without a window and waits for it; its standard error goes to a file.
+CommandResult runCommand(std::string commandLine) {
+  CommandResult result;
+  const fs::path errors = fs::temp_directory_path() /
+                          ("zambrio-gui-command-" + std::to_string(GetCurrentProcessId()) + ".err");
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE errorFile = CreateFileA(errors.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                 &inheritable, CREATE_ALWAYS, 0, nullptr);
+  EXPECT_NE(errorFile, INVALID_HANDLE_VALUE);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdError = errorFile;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                     nullptr, &startup, &process)) {
+    WaitForSingleObject(process.hProcess, 60000);
+    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  } else {
+    ADD_FAILURE() << "cannot start " << commandLine;
+  }
+  CloseHandle(errorFile);
+  std::ifstream in(errors, std::ios::binary);
+  result.errors.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  in.close();
+  std::error_code ignored;  // the console the program had may hold the file a moment longer
+  fs::remove(errors, ignored);
+  return result;
+}
 
 bool runningLook(HWND upgrade) {
   bool hidden = !itemVisible(upgrade, kPortId);
@@ -405,6 +444,25 @@ TEST_P(FirstCancel, DuringTheTransferIsReportedOnce) {
 
 INSTANTIATE_TEST_SUITE_P(OverSimulator, FirstCancel,
                          ::testing::Values(kCancelButton, kEscKey, kCloseBox), answerName);
+
+// While the program downloads, its port is reserved: a search from quorvel-upgrade.exe reports
+// it in use and sends nothing, and the download succeeds. (Wine lets a second program open a
+// COM port that one holds; only the reservation keeps the search off.)
+TEST_F(OverSimulator, SearchFromTheCommandLineKeepsOffTheDownloadsPort) {
+  const std::string cli = windowsPath(env("QUORVEL_CLI"));
+  if (cli.empty()) GTEST_SKIP() << "QUORVEL_CLI not set";
+  ProgramRun run({kConverter, kImage}, "2");
+  HWND upgrade = run.confirmAndOpenUpgrade();
+  ASSERT_NE(upgrade, nullptr);
+  run.startDownload(upgrade, port_.c_str());
+  ASSERT_TRUE(waitUntil([&] { return runningLook(upgrade); }, 5s)) << "no Running look";
+  const CommandResult search = runCommand("\"" + cli + "\" --find --port " + port_);
+  EXPECT_EQ(search.exitCode, 10u);
+  EXPECT_NE(search.errors.find(port_ + ": in use by another upgrade"), std::string::npos)
+      << search.errors;
+  run.answerMessageBox("Download successful.", kDownloadTimeout);
+  run.expectSilentExit();
+}
 
 // CANCEL at once, while the program still talks Modbus: the download ends as cancelled, and
 // no sector frame reaches the instrument (scripts/wine-gui-tests.sh reads the simulator's

@@ -368,9 +368,14 @@ int upgradeCommand(const CliOptions& options) {
     status = runStartup(frontEnd);
     if (status == kExitDeclined) status = frontEnd.declinedStatus();
   }
-  if (Transcript* transcript = files.transcript(); transcript != nullptr && !transcript->close()) {
-    say(std::string(kProgramName) + ": the transcript " + options.transcript +
-        " could not be written whole.\n");
+  if (Transcript* transcript = files.transcript()) {
+    const Transcript::Closing closing = transcript->close();
+    if (!closing.complete) {
+      say(std::string(kProgramName) + ": the transcript " + options.transcript +
+          " could not be written whole" +
+          (closing.lostRows > 0 ? " (" + std::to_string(closing.lostRows) + " rows lost)" : "") +
+          ".\n");
+    }
   }
   return status;
 }

@@ -146,7 +146,7 @@ TEST(Transcript, EventsFromSeveralThreadsStayWholeAndInTimeOrder) {
     });
   }
   for (std::thread& port : ports) port.join();
-  ASSERT_TRUE(transcript.close());
+  ASSERT_TRUE(transcript.close().complete);
   std::vector<std::string> lines = readLines(path);
   EXPECT_EQ(lines.size(), 3u * 100 * 4);  // 40 bytes: three rows, then the trace line
   unsigned long long previous = 0;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 // Where the background writer writes: a file the user named, or the standard output that the
 // JSON stream takes over. One back end per platform (output_file_posix.cpp,
@@ -12,9 +13,15 @@ namespace quorvel::cli {
 class OutputFile {
  public:
   OutputFile() = default;
-  ~OutputFile();
-  OutputFile(OutputFile&& other) noexcept;
-  OutputFile& operator=(OutputFile&& other) noexcept;
+  ~OutputFile() { close(); }
+  OutputFile(OutputFile&& other) noexcept : handle_(std::exchange(other.handle_, kClosed)) {}
+  OutputFile& operator=(OutputFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, kClosed);
+    }
+    return *this;
+  }
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 

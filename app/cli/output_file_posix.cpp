@@ -16,21 +16,6 @@ constexpr mode_t kOutputFileMode = 0644;
 
 }  // namespace
 
-OutputFile::~OutputFile() {
-  close();
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, kClosed);
-  }
-  return *this;
-}
-
 bool OutputFile::create(const std::string& path, const std::string& what, std::string& error) {
   const int fd =
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,

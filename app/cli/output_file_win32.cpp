@@ -15,21 +15,6 @@ HANDLE handleOf(std::intptr_t handle) {
 
 }  // namespace
 
-OutputFile::~OutputFile() {
-  close();
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, kClosed);
-  }
-  return *this;
-}
-
 bool OutputFile::create(const std::string& path, const std::string& what, std::string& error) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -64,6 +64,14 @@ BackgroundWriter::~BackgroundWriter() {
 }
 
 bool BackgroundWriter::push(std::string text) {
+  return add(std::move(text), true);
+}
+
+void BackgroundWriter::pushAlways(std::string text) {
+  add(std::move(text), false);
+}
+
+bool BackgroundWriter::add(std::string text, bool withinLimit) {
   std::lock_guard lock(state_->mutex);
   State& state = *state_;
   if (state.failed || state.stopping) {
@@ -71,25 +79,14 @@ bool BackgroundWriter::push(std::string text) {
     return true;
   }
   const std::size_t waiting = state.queuedBytes + state.inFlightBytes;
-  if (state.limit != kUnbounded &&
-      (text.size() > state.limit || waiting > state.limit - text.size()))
+  if (withinLimit && state.limit != kUnbounded &&
+      (text.size() > state.limit || waiting > state.limit - text.size())) {
     return false;
-  state.queuedBytes += text.size();
-  state.queue.push_back(std::move(text));
-  state.wake.notify_one();
-  return true;
-}
-
-void BackgroundWriter::pushAlways(std::string text) {
-  std::lock_guard lock(state_->mutex);
-  State& state = *state_;
-  if (state.failed || state.stopping) {
-    state.lostLines += countLines(text);
-    return;
   }
   state.queuedBytes += text.size();
   state.queue.push_back(std::move(text));
   state.wake.notify_one();
+  return true;
 }
 
 void BackgroundWriter::run(const std::shared_ptr<State>& shared) {

@@ -46,6 +46,7 @@ class BackgroundWriter {
 
  private:
   struct State;
+  bool add(std::string text, bool withinLimit);
   static void run(const std::shared_ptr<State>& state);
 
   std::shared_ptr<State> state_;  // shared with the thread, which may outlive us

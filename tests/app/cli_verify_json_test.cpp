@@ -24,6 +24,9 @@ constexpr const char* kNoAnswerMessage =
     "its firmware version.";
 constexpr const char* kNeverRestarts = "600000";  // ms: longer than any test
 constexpr auto kInterruptLimit = 1s;
+// The quiet after "GO" must stay well above the simulator's frame gap (20 ms), which tells
+// "GO" from the first request of the check, also on a loaded machine: 500 ms / 5.
+constexpr const char* kVerifyDivisor = "5";
 
 // Every line as JSON; a line that is not JSON fails the test.
 std::vector<Json> parseLines(const std::string& text) {
@@ -117,11 +120,14 @@ class CliVerifyJson : public CliMultiUnit {
     EXPECT_EQ(status, 0) << readFile(report);
   }
 
-  std::vector<std::string> verifiedRun(std::vector<std::string> ports) {
-    std::vector<std::string> args = {"--yes",  "--image",  kImage,       "--verify",
-                                     "--json", "--record", "units.jsonl"};
+  // A run with --verify and --json, and a record, over `ports`.
+  Outcome runVerified(const std::vector<std::string>& ports, const char* timeoutSeconds) {
+    std::vector<std::string> args = {"--yes",    "--image",          kImage,
+                                     "--verify", "--verify-timeout", timeoutSeconds,
+                                     "--json",   "--record",         "units.jsonl"};
     for (const std::string& port : ports) args.insert(args.end(), {"--port", port});
-    return args;
+    Child cli(cliSetup(args, std::string(), kVerifyDivisor));
+    return finish(cli);
   }
 };
 
@@ -129,9 +135,7 @@ TEST_F(CliVerifyJson, StreamOfARetriedRunTellsWhatTheInstrumentSawAndItsRestart)
   writeImageElsewhere();
   writeConverter();
   addInstrument("sim", {"--reject-sector", "2:1", "--restart-ms", "3000", "-v"});
-  std::vector<std::string> args = verifiedRun({"sim"});
-  args.insert(args.end(), {"--verify-timeout", "120"});  // 6 s with the test's timing
-  const Outcome outcome = run(args);
+  const Outcome outcome = runVerified({"sim"}, "120");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   expectUpgraded("sim");
   EXPECT_TRUE(contains(outcome.err, "Waiting for the Quorvel to restart (at most 120 s after GO)"))
@@ -184,9 +188,7 @@ TEST_F(CliVerifyJson, ThreeInstrumentsOneNeverRestarts) {
   addInstrument("unit1", {"--restart-ms", "200"});
   addInstrument("unit2", {"--restart-ms", kNeverRestarts});
   addInstrument("unit3", {"--restart-ms", "200"});
-  std::vector<std::string> args = verifiedRun({"unit1", "unit2", "unit3"});
-  args.insert(args.end(), {"--verify-timeout", "30"});  // 1.5 s
-  const Outcome outcome = run(args);
+  const Outcome outcome = runVerified({"unit1", "unit2", "unit3"}, "8");  // 1.6 s
   EXPECT_EQ(outcome.status, 50) << outcome.err;
   EXPECT_TRUE(contains(outcome.err, "unit1       0 ")) << outcome.err;
   EXPECT_TRUE(contains(outcome.err, std::string("unit2      50        4        0 ")))
@@ -206,7 +208,7 @@ TEST_F(CliVerifyJson, ThreeInstrumentsOneNeverRestarts) {
   for (const char* port : {"unit1", "unit3"}) {
     EXPECT_EQ(records[port]["result"], 0);
     EXPECT_EQ(records[port]["verified"], true);
-    EXPECT_LT(records[port]["restart_seconds"].get<double>(), 1.5);
+    EXPECT_LT(records[port]["restart_seconds"].get<double>(), 1.6);
   }
   EXPECT_EQ(records["unit2"]["result"], 50);
   EXPECT_EQ(records["unit2"]["message"], kNoAnswerMessage);
@@ -216,7 +218,7 @@ TEST_F(CliVerifyJson, ThreeInstrumentsOneNeverRestarts) {
   const std::vector<Json> events = parseLines(outcome.out);
   const Json verify = eventsOf(events, "unit2").at(eventsOf(events, "unit2").size() - 2);
   EXPECT_EQ(verify["outcome"], "not_answered") << verify;
-  EXPECT_NEAR(verify["seconds"].get<double>(), 1.5, 0.3);
+  EXPECT_NEAR(verify["seconds"].get<double>(), 1.6, 0.3);
   EXPECT_EQ(events.back()["status"], 50);
   writeFile(dir_ / "events.jsonl", outcome.out);
   expectValid(kEventSchema, dir_ / "events.jsonl");

@@ -2,6 +2,9 @@
 # (scripts/package.sh builds them). Only the programs a technician uses are installed; test
 # programs and test data never are.
 set(QUORVEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+# The JSON Schemas of the record line and of the event stream, for station software.
+set(QUORVEL_SCHEMAS ${PROJECT_SOURCE_DIR}/docs/schema/quorvel-events.schema.json
+  ${PROJECT_SOURCE_DIR}/docs/schema/quorvel-record.schema.json)
 set(QUORVEL_PRODUCT_NAME "Quorvel Zambrio")
 set(QUORVEL_PACKAGE_MAINTAINER "Quorvel upgrade tool maintainers <quorvel-upgrade@example.com>"
   CACHE STRING "Maintainer named in the Debian package")
@@ -25,6 +28,7 @@ if(WIN32)
   configure_file(${QUORVEL_PACKAGING_DIR}/windows/README.txt.in
     ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION .)
+  install(FILES ${QUORVEL_SCHEMAS} DESTINATION schema)
 else()
   install(TARGETS quorvel-upgrade hex55 quorvel-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -54,6 +58,7 @@ else()
   install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${QUORVEL_PACKAGING_DIR}/debian/copyright
     ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${QUORVEL_SCHEMAS} DESTINATION ${CMAKE_INSTALL_DOCDIR}/schema)
 endif()
 
 set(CPACK_PACKAGE_NAME quorvel-upgrade)

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config git
-  googletest libgtest-dev libgmock-dev libcli11-dev
+  googletest libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev python3-jsonschema
   clang clang-format libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb socat x11-apps imagemagick ser2net
   dpkg-dev file lintian man-db zip unzip
@@ -13,7 +13,7 @@ packages=(
 if [ "${QUORVEL_MINIMAL:-0}" = 1 ]; then
   # Native build and demo only.
   packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev
-    libcli11-dev)
+    libcli11-dev nlohmann-json3-dev)
 fi
 
 missing=()

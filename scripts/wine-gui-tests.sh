@@ -35,6 +35,7 @@ driver="$(find_one "$win_build" zambrio_gui_driver.exe)"
 dialog_test="$(find_one "$win_build" win32_dialog_test.exe)"
 fake_hex55="$(find_one "$win_build" fake_hex55_one_file.exe)"
 cli="$(find_one "$win_build" quorvel-upgrade.exe)"
+cli_fast="$(find_one "$win_build" quorvel-upgrade-fast.exe)"
 sim="$(find_one "$native_build" quorvel-sim)"
 make_sample="$(find_one "$native_build" make-sample-image)"
 
@@ -161,6 +162,45 @@ no_frame_received() {  # the verbose log of the last simulator shows no sector f
     check_failed no-frame-after-cancel "a sector frame reached the simulator after the cancel"
   fi
 }
+
+# The command-line program over the simulator, headless: the event stream on standard
+# output and the check that the instrument restarts, both valid against their schemas.
+command_line_events() {
+  local dir="$work/command-line" rc
+  mkdir -p "$dir"
+  cp "$work/quorvel.out" "$hex55" "$dir/"
+  echo "=== command line: --json --verify"
+  if ! start_sim 5 --restart-ms 300; then
+    check_failed simulator-start "no simulator for the command line"
+    return
+  fi
+  # A present port, as the program checks before the erase warning.
+  wine_register_com 5 "$work/com5-link"
+  wine_stop
+  wine_start
+  # Timing divided by 5 only: the quiet after "GO" stays well above the simulator's frame gap.
+  (cd "$dir" && QUORVEL_TIME_DIVISOR=5 wine "$cli_fast" --port COM5 --yes --verify --json \
+    --record units.jsonl >events.jsonl 2>messages.log)
+  rc=$?
+  wine_stop
+  expect_go_taken
+  stop_sim
+  wine_unregister_com 5
+  wine_stop
+  if [ $rc -ne 0 ]; then
+    check_failed command-line-events "quorvel-upgrade.exe ended with $rc: $(tail -n 3 "$dir/messages.log")"
+    return
+  fi
+  local validate="$repo/tests/app/validate_json_lines.py" schemas="$repo/docs/schema"
+  local python=/usr/bin/python3  # Debian's, with python3-jsonschema
+  [ -x "$python" ] || python=python3
+  "$python" "$validate" "$schemas" quorvel-events.schema.json "$dir/events.jsonl" &&
+    "$python" "$validate" "$schemas" quorvel-record.schema.json "$dir/units.jsonl" &&
+    grep -q '"event":"verify","port":"COM5","answered":true' "$dir/events.jsonl" ||
+    { check_failed command-line-events "the events or the record are not as expected"; return; }
+  passed_stages=$((passed_stages + 1))
+}
+command_line_events
 
 run_stage "dialogs in process" wine "$dialog_test"
 

@@ -9,6 +9,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/console.h"
+#include "app/cli/event_stream.h"
 #include "app/cli/multi_unit_run.h"
 #include "app/cli/port_commands.h"
 #include "app/cli/port_transfer.h"
@@ -69,13 +70,21 @@ int refusedExit(LineStatus answer) {
   return kExitDeclined;
 }
 
-// Shows the progress until the worker has posted its end; the main thread sleeps in between.
-bool followProgress(const ProgressChannel& channel) {
+// Shows the progress until the worker has posted its end, and when the wait for the
+// instrument's restart begins; the main thread sleeps in between.
+bool followProgress(const PortTransfer& transfer, std::uint32_t verifyLimitSeconds) {
   ProgressDisplay display(stderr, chooseProgressStyle(isTerminal(stderr), outputsShareTerminal()));
   bool cancelAnnounced = false;
+  bool verifyAnnounced = false;
   for (;;) {
-    ProgressChannel::Snapshot state = channel.snapshot();
+    ProgressChannel::Snapshot state = transfer.channel().snapshot();
     if (state.percent >= 0) display.show(static_cast<unsigned>(state.percent));
+    if (!state.ended && transfer.counts().state == UnitState::Verifying && !verifyAnnounced) {
+      display.endLine();
+      say("Waiting for the Quorvel to restart (at most " + std::to_string(verifyLimitSeconds) +
+          " s after GO)...\n");
+      verifyAnnounced = true;
+    }
     // A cancel may end the run before this thread looks again: it is announced all the same.
     if (interruptSignal() != 0 && !cancelAnnounced && !(state.ended && state.succeeded)) {
       display.endLine();
@@ -130,17 +139,27 @@ bool interruptRequested() {
   return interruptSignal() != 0;
 }
 
-// Traces of the main thread (the conversion, the image check) go to the transcript too.
+// Traces of the main thread (the conversion, the image check): to the standard output, or as
+// events of no port; to the transcript too.
 class MainThreadTraces : public TraceSink {
  public:
-  explicit MainThreadTraces(Transcript& transcript) : transcript_(transcript) {}
+  MainThreadTraces(Transcript* transcript, EventSink* events)
+      : transcript_(transcript), events_(events) {}
   void write(std::string_view text) override {
-    writeStandardOutput(text);
-    transcript_.traceLine(kNoPort, text);
+    if (events_ == nullptr) {
+      writeStandardOutput(text);
+    } else {
+      for (std::string& line : traceLines(text)) {
+        events_->event(
+            RunEvent{std::chrono::system_clock::now(), std::nullopt, TraceLine{std::move(line)}});
+      }
+    }
+    if (transcript_ != nullptr) transcript_->traceLine(kNoPort, text);
   }
 
  private:
-  Transcript& transcript_;
+  Transcript* transcript_;
+  EventSink* events_;  // the JSON stream's, when there is one
 };
 
 // What an upgrade converts: the image as the user named it, copied into the private
@@ -154,17 +173,30 @@ struct ImageSource {
   std::optional<std::string> sha256;  // of the copy converted; none when nothing was copied
 };
 
-// The run's record and transcript, opened before anything else is done.
+// The run's record, transcript and event stream, opened before anything else is done, and
+// the consumers of its events.
 class RunFiles {
  public:
+  // The stream takes over the standard output at once, for JSON alone.
+  explicit RunFiles(bool json);
   // False with `error` when a file that was asked for cannot be written.
   bool open(const CliOptions& options, std::string& error);
-  RecordFile* record() { return record_.isOpen() ? &record_ : nullptr; }
   Transcript* transcript() { return transcript_.isOpen() ? &transcript_ : nullptr; }
+  JsonEventStream* stream() { return stream_ ? &*stream_ : nullptr; }
+  // Every consumer of the run's events, or null when there is none.
+  EventSink* events() { return stream_ || record_.isOpen() ? &events_ : nullptr; }
+  void tell(RunEventDetail detail) {
+    if (EventSink* sinks = events()) {
+      sinks->event(RunEvent{std::chrono::system_clock::now(), std::nullopt, std::move(detail)});
+    }
+  }
 
  private:
+  std::optional<JsonEventStream> stream_;
   RecordFile record_;
+  RecordSink recordSink_{record_};
   Transcript transcript_;
+  EventSinks events_;
 };
 
 // The start-up sequence's user interaction on a terminal: prompts and messages on standard
@@ -190,6 +222,7 @@ class TerminalFrontEnd : public StartupFrontEnd {
   bool awaitPowerCycle(int& status);
   int download(Downloader& downloader, const RunRecords& records);
   RunRecords runRecords(const FirmwareImage& image);
+  PortTransfer::Setup transferSetup();
 
   const CliOptions& options_;
   const ImageSource& source_;
@@ -200,8 +233,16 @@ class TerminalFrontEnd : public StartupFrontEnd {
   int declinedStatus_ = kExitDeclined;
 };
 
+RunFiles::RunFiles(bool json) {
+  if (json) stream_.emplace();
+  events_.add(stream());
+}
+
 bool RunFiles::open(const CliOptions& options, std::string& error) {
-  if (!options.record.empty() && !record_.open(options.record, error)) return false;
+  if (!options.record.empty()) {
+    if (!record_.open(options.record, error)) return false;
+    events_.add(&recordSink_);
+  }
   return options.transcript.empty() || transcript_.open(options.transcript, error);
 }
 
@@ -279,8 +320,20 @@ int TerminalFrontEnd::runUpgrade(Downloader& downloader) {
   if (!awaitPowerCycle(status)) return status;
   if (interruptSignal() != 0) return interruptedExit();
   const RunRecords records = runRecords(downloader.image());
+  const UnitRecord& image = records.common;
+  files_.tell(RunStarted{image.toolVersion, image.image, image.imageSha256, image.compatibility,
+                         image.words, downloader.image().sectorCount(), ports_});
   if (ports_.size() == 1) return download(downloader, records);
-  return runUnits(downloader.image(), ports_, files_.transcript(), records);
+  return runUnits(downloader.image(), ports_, transferSetup(), records);
+}
+
+PortTransfer::Setup TerminalFrontEnd::transferSetup() {
+  PortTransfer::Setup setup;
+  setup.transcript = files_.transcript();
+  setup.route = files_.stream() != nullptr ? TraceRoute::Events : TraceRoute::AsIs;
+  setup.events = files_.events();
+  if (options_.verify) setup.verifyLimitSeconds = options_.verifyTimeoutSeconds;
+  return setup;
 }
 
 bool TerminalFrontEnd::awaitPowerCycle(int& status) {
@@ -300,13 +353,12 @@ bool TerminalFrontEnd::awaitPowerCycle(int& status) {
 
 int TerminalFrontEnd::download(Downloader& downloader, const RunRecords& records) {
   CancelOnInterrupt cancelScope(downloader.cancelEvent());
-  PortTransfer transfer(downloader, ports_.front(),
-                        {files_.transcript(), TraceRoute::AsIs, nullptr});
+  PortTransfer transfer(downloader, ports_.front(), transferSetup());
   if (!transfer.start()) {
     say(transfer.outcome().message + "\n");
     return kExitInternal;
   }
-  followProgress(transfer.channel());
+  followProgress(transfer, options_.verifyTimeoutSeconds);
   transfer.join();
   const UnitOutcome outcome = transfer.outcome();
   recordUnit(records, outcome);
@@ -316,14 +368,14 @@ int TerminalFrontEnd::download(Downloader& downloader, const RunRecords& records
 
 RunRecords TerminalFrontEnd::runRecords(const FirmwareImage& image) {
   RunRecords records;
-  records.file = files_.record();
-  if (records.file == nullptr) return records;
+  records.sinks = files_.events();
   records.common.toolVersion = kVersionText;
-  records.common.host = hostName();
   records.common.image = source_.image;
   records.common.imageSha256 = source_.sha256;
   records.common.compatibility = compatibilityText(image.compatibilityWord());
   records.common.words = image.dataWords();
+  if (records.sinks == nullptr) return records;
+  records.common.host = hostName();
   records.listedPorts = listSerialPorts();
   return records;
 }
@@ -343,20 +395,17 @@ ImageSource prepareImage(const CliOptions& options, const std::string& directory
   return source;
 }
 
-// Everything of an upgrade after the command line: the record and the transcript before
-// anything else, then the conversion in a private directory and the start-up sequence.
-int upgradeCommand(const CliOptions& options) {
-  RunFiles files;
+// The upgrade's steps once the stream is there; the exit status.
+int upgradeWith(const CliOptions& options, RunFiles& files) {
   std::string error;
   if (!files.open(options, error)) {
     say(std::string(kProgramName) + ": " + error + "\n");
     return kExitUsage;
   }
-  InterruptGuard interrupts;
   std::optional<MainThreadTraces> traces;
   std::optional<ScopedTraceSink> traceScope;
-  if (Transcript* transcript = files.transcript()) {
-    traces.emplace(*transcript);
+  if (files.transcript() != nullptr || files.stream() != nullptr) {
+    traces.emplace(files.transcript(), files.stream());
     traceScope.emplace(*traces);
   }
   int status = kExitInternal;
@@ -371,11 +420,44 @@ int upgradeCommand(const CliOptions& options) {
     status = runStartup(frontEnd);
     if (status == kExitDeclined) status = frontEnd.declinedStatus();
   }
-  if (Transcript* transcript = files.transcript(); transcript != nullptr && !transcript->close()) {
-    say(std::string(kProgramName) + ": the transcript " + options.transcript +
-        " could not be written whole.\n");
+  if (Transcript* transcript = files.transcript()) {
+    const Transcript::Closing closing = transcript->close();
+    if (!closing.complete) {
+      say(std::string(kProgramName) + ": the transcript " + options.transcript +
+          " could not be written whole" +
+          (closing.lostRows > 0 ? " (" + std::to_string(closing.lostRows) + " rows lost)" : "") +
+          ".\n");
+    }
   }
   return status;
+}
+
+// Everything of an upgrade after the command line: the record, the transcript and the event
+// stream before anything else, then the conversion in a private directory and the start-up
+// sequence.
+int upgradeCommand(const CliOptions& options) {
+  RunFiles files(options.json);
+  InterruptGuard interrupts;
+  const int status = upgradeWith(options, files);
+  files.tell(RunEnded{status});
+  if (JsonEventStream* stream = files.stream()) {
+    if (const std::uint64_t lost = stream->finish(interruptRequested); lost > 0) {
+      say(std::string(kProgramName) + ": " + std::to_string(lost) +
+          " events could not be written to the standard output.\n");
+    }
+  }
+  return status;
+}
+
+// A command line with --json that could not be read still ends its stream as promised.
+void endStreamOfUsageError(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg != "--json") continue;
+    JsonEventStream stream;
+    stream.event(RunEvent{std::chrono::system_clock::now(), std::nullopt, RunEnded{kExitUsage}});
+    stream.finish(interruptRequested);
+    return;
+  }
 }
 
 }  // namespace
@@ -401,6 +483,7 @@ int runCli(const std::vector<std::string>& args) {
       return 0;
     case CliOptions::Action::UsageError:
       say(std::string(kProgramName) + ": " + options.error + "\n" + usageText());
+      endStreamOfUsageError(args);
       return kExitUsage;
     case CliOptions::Action::Run:
     case CliOptions::Action::ListPorts:

@@ -20,13 +20,37 @@ std::string unexpectedArgumentError(const std::string& arg) {
   return "unexpected argument " + arg;
 }
 
+constexpr const char* kVerifyTimeout = "--verify-timeout";
+
+std::string valueName(const std::string& option) {
+  if (option == "--port") return "NAME";
+  return option == kVerifyTimeout ? "SECONDS" : "FILE";
+}
+
+// The seconds of --verify-timeout: a whole number from the lowest to the highest limit.
+bool readSeconds(const std::string& text, std::uint32_t& seconds) {
+  if (text.empty() || text.size() > 3) return false;
+  std::uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (value < kRestartLimitMinS || value > kRestartLimitMaxS) return false;
+  seconds = value;
+  return true;
+}
+
 std::string faultText(const CommandLine::Fault& fault) {
   switch (fault.kind) {
     case CommandLine::Fault::Kind::MissingValue:
-      return "option " + fault.argument + " needs a " +
-             (fault.argument == "--port" ? "NAME" : "FILE");
-    case CommandLine::Fault::Kind::BadValue:  // an empty one: the only value refused here
-      return "the value of " + fault.argument + " is empty";
+      return "option " + fault.argument + " needs a " + valueName(fault.argument);
+    case CommandLine::Fault::Kind::BadValue:
+      if (fault.argument == kVerifyTimeout) {
+        return std::string(kVerifyTimeout) + " takes whole seconds from " +
+               std::to_string(kRestartLimitMinS) + " to " + std::to_string(kRestartLimitMaxS) +
+               ", not \"" + fault.value + "\"";
+      }
+      return "the value of " + fault.argument + " is empty";  // the only other value refused
     case CommandLine::Fault::Kind::UnknownArgument:
       break;
   }
@@ -39,6 +63,8 @@ const char* upgradeOnlyOption(const CliOptions& options) {
   if (!options.converter.empty()) return "--converter";
   if (!options.record.empty()) return "--record";
   if (!options.transcript.empty()) return "--transcript";
+  if (options.verify) return "--verify";
+  if (options.json) return "--json";
   return nullptr;
 }
 
@@ -90,6 +116,8 @@ CliOptions upgradeOptions(CliOptions options) {
   if (std::string error = repeatedPortError(options.ports); !error.empty()) {
     return usageError(error);
   }
+  // Nobody answers a prompt of a run that a program reads.
+  if (options.json && !options.assumeYes) return usageError("--json needs --yes");
   return options;
 }
 
@@ -99,6 +127,7 @@ CliOptions parseOptions(const std::vector<std::string>& args) {
   CliOptions options;
   bool listPorts = false;
   bool find = false;
+  bool verifyTimeoutGiven = false;
   auto setTo = [](std::string& field) {
     return [&field](const std::string& value) {
       field = value;
@@ -116,7 +145,13 @@ CliOptions parseOptions(const std::vector<std::string>& args) {
   commandLine.addValue("--converter", setTo(options.converter));
   commandLine.addValue("--record", setTo(options.record));
   commandLine.addValue("--transcript", setTo(options.transcript));
+  commandLine.addValue(kVerifyTimeout, [&options, &verifyTimeoutGiven](const std::string& value) {
+    verifyTimeoutGiven = true;
+    return readSeconds(value, options.verifyTimeoutSeconds);
+  });
   commandLine.addFlag("-y,--yes", [&options] { options.assumeYes = true; });
+  commandLine.addFlag("--verify", [&options] { options.verify = true; });
+  commandLine.addFlag("--json", [&options] { options.json = true; });
   commandLine.addFlag("--list-ports", [&listPorts] { listPorts = true; });
   commandLine.addFlag("--find", [&find] { find = true; });
   const CommandLine::Outcome outcome = commandLine.read(args);
@@ -128,6 +163,9 @@ CliOptions parseOptions(const std::vector<std::string>& args) {
   }
   if (listPorts && find) return usageError("choose either --list-ports or --find");
   if (std::string error = portNamesError(options.ports); !error.empty()) return usageError(error);
+  if (verifyTimeoutGiven && !options.verify) {
+    return usageError(std::string(kVerifyTimeout) + " goes with --verify");
+  }
   if (listPorts || find) {
     if (const char* option = upgradeOnlyOption(options)) {
       return usageError(std::string(option) + " applies to an upgrade only");
@@ -142,6 +180,7 @@ std::string usageText() {
   return std::string("Usage: ") + kProgramName +
          " --port NAME|auto [--port NAME]... [--yes]\n"
          "         [--image FILE] [--converter FILE] [--record FILE] [--transcript FILE]\n"
+         "         [--verify [--verify-timeout SECONDS]] [--json]\n"
          "       " +
          kProgramName +
          " --list-ports\n"
@@ -166,6 +205,11 @@ std::string usageText() {
          "                the one beside this program)\n"
          "  --record FILE  append one JSON line per instrument and run (JSON Lines)\n"
          "  --transcript FILE  write every byte sent and received, with the traces\n"
+         "  --verify      after \"GO\", wait until the instrument answers again in its new\n"
+         "                firmware; result 50 when it does not\n"
+         "  --verify-timeout SECONDS  how long after \"GO\" (1 to 600; default 60)\n"
+         "  --json        the run's events on standard output, one JSON object per line and\n"
+         "                nothing else (traces included); needs --yes\n"
          "  --list-ports  list the serial ports of this computer: name, description, USB id,\n"
          "                serial\n"
          "  --find        probe every listed port, or each --port given, with one read-only\n"
@@ -173,10 +217,11 @@ std::string usageText() {
          "  --help        show this text\n"
          "  --version     show the version\n"
          "\n"
-         "Traces go to standard output, prefixed with their port when there are several;\n"
-         "prompts, progress and messages to standard error. Ctrl+C, SIGTERM or SIGHUP during\n"
-         "the download cancels it on every port still running; before it, they end the\n"
-         "program (and a running converter).\n"
+         "Traces go to standard output, prefixed with their port when there are several\n"
+         "(with --json, as events); prompts, progress and messages to standard error.\n"
+         "Ctrl+C, SIGTERM or SIGHUP during the download, or during --verify's wait, cancels\n"
+         "it on every port still running; before it, they end the program (and a running\n"
+         "converter).\n"
          "\n"
          "Exit status (several ports: 0 when all succeeded, else the highest result):\n"
          "  0    download successful; --find: an instrument answered\n"
@@ -190,6 +235,7 @@ std::string usageText() {
          "  20   the image or its conversion is corrupted\n"
          "  30   a sector was not acknowledged after three tries\n"
          "  40   the download was canceled (Ctrl+C or SIGTERM)\n"
+         "  50   --verify: the instrument did not answer after the upgrade\n"
          "  128+N  interrupted by signal N before the download started\n";
 }
 

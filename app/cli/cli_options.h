@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/exit_codes.h"
+#include "engine/restart_check.h"
 #include "quorvel_version.h"
 
 namespace quorvel::cli {
@@ -25,7 +26,10 @@ struct CliOptions {
   std::string converter;   // --converter as given; empty: hex55 found as usual
   std::string record;      // --record FILE; empty: none
   std::string transcript;  // --transcript FILE; empty: none
-  std::string error;       // what was wrong with the command line, for UsageError
+  bool verify = false;     // --verify: wait for the instrument to answer after "GO"
+  std::uint32_t verifyTimeoutSeconds = kRestartLimitDefaultS;  // --verify-timeout SECONDS
+  bool json = false;  // --json: the run's events on standard output
+  std::string error;  // what was wrong with the command line, for UsageError
 };
 
 // Reads the arguments after the program name. Nothing is run here, so a bad command line

@@ -44,6 +44,8 @@ const char* unitStateName(UnitState state) {
       return "sending";
     case UnitState::Retrying:
       return "retrying";
+    case UnitState::Verifying:
+      return "verifying";
     case UnitState::Succeeded:
       return "done";
     case UnitState::Failed:
@@ -86,8 +88,9 @@ void MultiUnitDisplay::update(std::size_t index, const UnitProgress& unit) {
   }
   const bool newStep = percentStep(unit.percent) != percentStep(shown.percent);
   const bool ended = isFinal(unit.state) && !isFinal(shown.state);
+  const bool verifying = unit.state == UnitState::Verifying && shown.state != UnitState::Verifying;
   shown = unit;
-  if (newStep || ended) printLine(unit);
+  if (newStep || ended || verifying) printLine(unit);
 }
 
 void MultiUnitDisplay::printAbove(const std::string& text) {

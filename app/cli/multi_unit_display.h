@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ enum class UnitState {
   EnteringLoader,  // Modbus exchange and the pauses around it
   Sending,         // sector frames going out
   Retrying,        // a sector is being sent again
+  Verifying,       // "GO" sent; waiting for the instrument to run its new firmware
   Succeeded,
   Failed,
   Cancelled,
@@ -33,7 +35,8 @@ struct UnitProgress {
 std::string formatUnitLine(const UnitProgress& unit, std::size_t portWidth);
 
 // The progress of several instruments on standard error. On a terminal every port keeps one
-// line, redrawn in place; elsewhere a port gets a line at each 10 % step and when it ends.
+// line, redrawn in place; elsewhere a port gets a line at each 10 % step, when the wait for
+// its restart begins and when it ends.
 // Used by the main thread only.
 class MultiUnitDisplay {
  public:
@@ -67,6 +70,8 @@ struct UnitOutcome {
   std::uint64_t sectors = 0;
   std::uint64_t retries = 0;
   double seconds = 0;
+  std::optional<bool> verified;          // none when the restart was not to be checked
+  std::optional<double> restartSeconds;  // from "GO" to the instrument's answer
 };
 
 // The table at the end of a run: a header and one row per port, in the order given.

@@ -17,8 +17,8 @@ constexpr const char* kCancelingMessage = "Canceling the download...\n";
 // One instrument of the run: its own downloader over the shared image, its transfer, and
 // its cancel event registered for the interrupt (unregistered before the event goes).
 struct RunningUnit {
-  RunningUnit(const FirmwareImage& image, const std::string& port, PortTransfer::Outputs outputs)
-      : downloader(image), transfer(downloader, port, outputs), cancel(downloader.cancelEvent()) {}
+  RunningUnit(const FirmwareImage& image, const std::string& port, PortTransfer::Setup setup)
+      : downloader(image), transfer(downloader, port, setup), cancel(downloader.cancelEvent()) {}
 
   Downloader downloader;
   PortTransfer transfer;
@@ -86,10 +86,21 @@ std::optional<std::string> usbSerialOf(const std::string& port,
   return std::nullopt;
 }
 
+void RecordSink::event(const RunEvent& event) {
+  const auto* unit = std::get_if<UnitEnded>(&event.detail);
+  if (unit == nullptr) return;
+  std::string error;
+  if (!file_.append(formatRecordLine(*unit), error)) {
+    say(std::string(kProgramName) + ": " + error + "; the result of " + unit->port +
+        " is not in the record.\n");
+  }
+}
+
 void recordUnit(const RunRecords& records, const UnitOutcome& outcome) {
-  if (records.file == nullptr) return;
+  if (records.sinks == nullptr) return;
+  const auto now = std::chrono::system_clock::now();
   UnitRecord record = records.common;
-  record.time = utcTimestamp(std::chrono::system_clock::now());
+  record.time = utcTimestamp(now);
   record.port = outcome.port;
   record.usbSerial = usbSerialOf(outcome.port, records.listedPorts);
   record.sectors = outcome.sectors;
@@ -97,22 +108,23 @@ void recordUnit(const RunRecords& records, const UnitOutcome& outcome) {
   record.seconds = outcome.seconds;
   record.result = outcome.result;
   record.message = outcome.message;
-  std::string error;
-  if (!records.file->append(formatRecordLine(record), error)) {
-    say(std::string(kProgramName) + ": " + error + "; the result of " + outcome.port +
-        " is not in the record.\n");
-  }
+  record.verified = outcome.verified;
+  record.restartSeconds = outcome.restartSeconds;
+  records.sinks->event(RunEvent{now, outcome.port, std::move(record)});
 }
 
 int runUnits(const FirmwareImage& image, const std::vector<std::string>& ports,
-             Transcript* transcript, const RunRecords& records) {
+             PortTransfer::Setup setup, const RunRecords& records) {
   const bool inPlace = isTerminal(stderr);
   TraceQueue traces;
-  PortTransfer::Outputs outputs{transcript, TraceRoute::Prefixed, &traces};
-  // On a terminal they share, trace lines would break into the block: it prints them.
-  if (inPlace && outputsShareTerminal()) outputs.route = TraceRoute::Queued;
+  if (setup.route != TraceRoute::Events) {
+    setup.route = TraceRoute::Prefixed;
+    // On a terminal they share, trace lines would break into the block: it prints them.
+    if (inPlace && outputsShareTerminal()) setup.route = TraceRoute::Queued;
+  }
+  setup.queue = &traces;
   std::deque<RunningUnit> units;  // never moved: the transfers refer to their downloaders
-  for (const std::string& port : ports) units.emplace_back(image, port, outputs);
+  for (const std::string& port : ports) units.emplace_back(image, port, setup);
   for (RunningUnit& unit : units) unit.transfer.start();
   std::vector<UnitOutcome> outcomes;
   {

@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "app/cli/multi_unit_display.h"
+#include "app/cli/port_transfer.h"
 #include "app/cli/record_file.h"
-#include "app/cli/transcript.h"
+#include "app/cli/run_event.h"
 #include "app/cli/unit_record.h"
 #include "image/firmware_image.h"
 #include "serial/port_list.h"
@@ -15,10 +16,21 @@
 // instrument's upgrade.
 namespace quorvel::cli {
 
-// What the record lines of one run share, and where they go.
+// The record file as a consumer of the run's events: one line for each unit that ended.
+// A line that cannot be written is reported on standard error.
+class RecordSink : public EventSink {
+ public:
+  explicit RecordSink(RecordFile& file) : file_(file) {}
+  void event(const RunEvent& event) override;
+
+ private:
+  RecordFile& file_;
+};
+
+// What the unit events of one run share, and where they go.
 struct RunRecords {
-  RecordFile* file = nullptr;               // --record, when given
-  UnitRecord common;                        // the fields every line of the run holds alike
+  EventSink* sinks = nullptr;               // the record, the JSON stream: null when neither
+  UnitRecord common;                        // the fields every unit holds alike
   std::vector<SerialPortInfo> listedPorts;  // where the USB serial numbers come from
 };
 
@@ -26,15 +38,15 @@ struct RunRecords {
 std::optional<std::string> usbSerialOf(const std::string& port,
                                        const std::vector<SerialPortInfo>& listed);
 
-// Appends the line of a finished port when a record is kept; a line that cannot be written
-// is reported on standard error.
+// Tells the run's sinks that a port's upgrade has ended, with everything the record keeps.
 void recordUnit(const RunRecords& records, const UnitOutcome& outcome);
 
 // One transfer per port, in parallel, each with its own loader-mode entry, port, reader and
-// cancel event; an interrupt cancels those still running. Shows where each stands on
+// cancel event; an interrupt cancels those still running. `setup` serves every port (its
+// route of traces is chosen here unless it is TraceRoute::Events). Shows where each stands on
 // standard error, then the summary table. Returns 0 when every port succeeded, else the
 // highest result code among them.
 int runUnits(const FirmwareImage& image, const std::vector<std::string>& ports,
-             Transcript* transcript, const RunRecords& records);
+             PortTransfer::Setup setup, const RunRecords& records);
 
 }  // namespace quorvel::cli

@@ -17,12 +17,12 @@ constexpr const char* kNotStartedMessage = "ERROR : Unable to start the download
 // The transfer thread's traces: to the transcript, and on along their route.
 class PortTraces : public TraceSink {
  public:
-  PortTraces(const std::string& port, const PortTransfer::Outputs& outputs)
-      : port_(port), outputs_(outputs) {}
+  PortTraces(const std::string& port, const PortTransfer::Setup& setup, UnitEvents& events)
+      : port_(port), setup_(setup), events_(events) {}
 
   void write(std::string_view text) override {
-    if (outputs_.transcript != nullptr) outputs_.transcript->traceLine(port_, text);
-    switch (outputs_.route) {
+    if (setup_.transcript != nullptr) setup_.transcript->traceLine(port_, text);
+    switch (setup_.route) {
       case TraceRoute::AsIs:
         writeStandardOutput(text);
         return;
@@ -30,14 +30,18 @@ class PortTraces : public TraceSink {
         writeStandardOutput(prefixLines(port_, text));
         return;
       case TraceRoute::Queued:
-        outputs_.queue->push(prefixLines(port_, text));
+        setup_.queue->push(prefixLines(port_, text));
+        return;
+      case TraceRoute::Events:
+        for (std::string& line : traceLines(text)) events_.emit(TraceLine{std::move(line)});
         return;
     }
   }
 
  private:
   const std::string& port_;
-  const PortTransfer::Outputs& outputs_;
+  const PortTransfer::Setup& setup_;
+  UnitEvents& events_;
 };
 
 // The transfer thread's bytes, both ways, into the transcript.
@@ -90,35 +94,79 @@ std::string TraceQueue::takeAll() {
   return std::exchange(pending_, std::string());
 }
 
-void UnitWatch::loaderEntryStarted() {
-  state_ = UnitState::EnteringLoader;
-}
-
-void UnitWatch::sectorTry(const SectorTry& sectorTry) {
-  sector_ = sectorTry.sector;
-  attempt_ = sectorTry.attempt;
-  if (sectorTry.attempt > 1) ++retries_;
-  state_ = sectorTry.attempt > 1 ? UnitState::Retrying : UnitState::Sending;
-}
-
-void UnitWatch::sectorAcknowledged(std::uint32_t sector) {
-  acknowledged_ = sector;
+void UnitWatch::event(const RunEvent& event) {
+  if (std::holds_alternative<EntryAttempt>(event.detail)) {
+    state_ = UnitState::EnteringLoader;
+  } else if (const auto* sectorTry = std::get_if<SectorTry>(&event.detail)) {
+    sector_ = sectorTry->sector;
+    attempt_ = sectorTry->attempt;
+    if (sectorTry->attempt > 1) ++retries_;
+    state_ = sectorTry->attempt > 1 ? UnitState::Retrying : UnitState::Sending;
+  } else if (const auto* answered = std::get_if<SectorAnswered>(&event.detail)) {
+    if (answered->answer.kind == AnswerKind::Acknowledged) {
+      acknowledged_ = answered->sectorTry.sector;
+    }
+  } else if (std::holds_alternative<RestartCheckBegun>(event.detail)) {
+    state_ = UnitState::Verifying;
+    if (wake_ != nullptr) wake_();
+  }
 }
 
 UnitWatch::Counts UnitWatch::counts() const {
   return {state_.load(), sector_.load(), attempt_.load(), acknowledged_.load(), retries_.load()};
 }
 
+void UnitEvents::emit(RunEventDetail detail) {
+  sinks_.event(RunEvent{std::chrono::system_clock::now(), port_, std::move(detail)});
+}
+
+void UnitEvents::loaderEntryAttempt(std::uint32_t attempt) {
+  emit(EntryAttempt{attempt});
+}
+
+void UnitEvents::loaderEntryEnded(LoaderEntryOutcome outcome) {
+  emit(LoaderEntered{outcome});
+}
+
+void UnitEvents::sectorTry(const SectorTry& sectorTry) {
+  emit(sectorTry);
+}
+
+void UnitEvents::sectorAnswer(const SectorTry& sectorTry, const SectorAnswer& answer) {
+  emit(SectorAnswered{sectorTry, answer});
+}
+
+void UnitEvents::restartCheckStarted() {
+  emit(RestartCheckBegun{});
+}
+
+void UnitEvents::restartCheckEnded(RestartOutcome outcome, double secondsSinceGo) {
+  emit(RestartChecked{outcome, secondsSinceGo});
+}
+
+void UnitEvents::post(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (message == WM_DOWNLOAD_PROGRESS) emit(ProgressMade{static_cast<unsigned>(wParam)});
+  progress_.post(message, wParam, lParam);
+}
+
 int finishedResult(bool succeeded, std::int32_t result) {
   if (succeeded) return Success;
   const bool known = result == PortNotOpened || result == FilesCorrupted ||
-                     result == TransferFailed || result == Cancelled;
+                     result == TransferFailed || result == Cancelled ||
+                     result == NoAnswerAfterUpgrade;
   // A failed run must never count as a success, whatever its result says.
   return known ? result : kExitInternal;
 }
 
-PortTransfer::PortTransfer(Downloader& downloader, std::string port, Outputs outputs)
-    : downloader_(downloader), port_(std::move(port)), outputs_(outputs), channel_(wakeMainThread) {
+PortTransfer::PortTransfer(Downloader& downloader, std::string port, Setup setup)
+    : downloader_(downloader),
+      port_(std::move(port)),
+      setup_(setup),
+      channel_(wakeMainThread),
+      watch_(wakeMainThread),
+      sinks_{&watch_},
+      events_(port_, sinks_, channel_) {
+  sinks_.add(setup_.events);
   downloader_.setPortName(port_.c_str());
 }
 
@@ -144,25 +192,44 @@ void PortTransfer::join() {
 }
 
 void PortTransfer::run() {
-  PortTraces traces(port_, outputs_);
+  PortTraces traces(port_, setup_, events_);
   ScopedTraceSink traceScope(traces);
   std::optional<PortBytes> bytes;
   std::optional<ScopedLineMonitor> byteScope;
-  if (outputs_.transcript != nullptr) {
-    bytes.emplace(port_, *outputs_.transcript);
+  if (setup_.transcript != nullptr) {
+    bytes.emplace(port_, *setup_.transcript);
     byteScope.emplace(*bytes);
   }
   const auto start = std::chrono::steady_clock::now();
-  succeeded_ = downloader_.runDownload(channel_, WM_DOWNLOAD_PROGRESS, &watch_);
+  succeeded_ = downloader_.runDownload(events_, WM_DOWNLOAD_PROGRESS, &events_);
   seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (setup_.verifyLimitSeconds) {
+    verified_ = succeeded_ && downloader_.checkRestart(*setup_.verifyLimitSeconds, &events_);
+    if (*verified_) restartSeconds_ = downloader_.restartSeconds();
+    succeeded_ = succeeded_ && *verified_;
+  }
   channel_.post(WM_DOWNLOAD_END, succeeded_ ? 1 : 0, 0);  // last: the main thread reads on
 }
 
 UnitOutcome PortTransfer::outcome() const {
-  if (notStarted_) return {port_, kExitInternal, kNotStartedMessage, 0, 0, 0};
-  const int result = finishedResult(succeeded_, downloader_.result());
+  UnitOutcome outcome;
+  outcome.port = port_;
+  outcome.result = kExitInternal;
+  outcome.message = kNotStartedMessage;
+  if (notStarted_) return outcome;
+  outcome.result = finishedResult(succeeded_, downloader_.result());
+  // The downloader's own text also tells a cancel after the whole image was sent.
+  outcome.message = outcome.result == downloader_.result() ? downloader_.resultMessage()
+                                                           : resultMessageFor(outcome.result);
+  if (restartSeconds_)
+    outcome.message.append("\n").append(restartAnsweredMessage(*restartSeconds_));
   const UnitWatch::Counts counts = watch_.counts();
-  return {port_, result, resultMessageFor(result), counts.acknowledged, counts.retries, seconds_};
+  outcome.sectors = counts.acknowledged;
+  outcome.retries = counts.retries;
+  outcome.seconds = seconds_;
+  outcome.verified = verified_;
+  outcome.restartSeconds = restartSeconds_;
+  return outcome;
 }
 
 UnitProgress PortTransfer::progress() const {

@@ -1,8 +1,6 @@
 #include "app/cli/transcript.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace quorvel::cli {
 namespace {
@@ -63,17 +61,19 @@ std::string formatTranscriptTrace(std::uint64_t micros, std::string_view port,
   return line + "\n";
 }
 
+std::string formatTranscriptLoss(std::uint64_t micros, std::uint64_t count) {
+  return formatTranscriptTrace(micros, "-", std::to_string(count) + " rows lost");
+}
+
 Transcript::~Transcript() {
   close();
 }
 
 bool Transcript::open(const std::string& path, std::string& error) {
   std::lock_guard lock(mutex_);
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) {
-    error = "cannot write the transcript " + path + ": " + std::strerror(errno);
-    return false;
-  }
+  OutputFile file;
+  if (!file.create(path, "the transcript", error)) return false;
+  writer_ = std::make_unique<BackgroundWriter>(std::move(file), kTranscriptQueueBytes);
   start_ = std::chrono::steady_clock::now();
   return true;
 }
@@ -84,31 +84,49 @@ std::uint64_t Transcript::microsSinceOpen() const {
       std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
 }
 
-void Transcript::write(const std::string& text) {
-  if (file_ == nullptr) return;
-  // Flushed per event: what happened before a crash or a kill is on disk.
-  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0)
-    failed_ = true;
+void Transcript::add(std::uint64_t micros, std::string rows) {
+  const std::uint64_t count = countLines(rows);
+  if (unreportedLost_ > 0) rows.insert(0, formatTranscriptLoss(micros, unreportedLost_));
+  if (writer_->push(std::move(rows))) {
+    unreportedLost_ = 0;
+  } else {
+    unreportedLost_ += count;
+    lostRows_ += count;
+  }
 }
 
 void Transcript::bytes(std::string_view port, LineDirection direction, const std::uint8_t* data,
                        std::size_t size) {
   if (size == 0) return;
   std::lock_guard lock(mutex_);
-  write(formatTranscriptBytes(microsSinceOpen(), port, direction, data, size));
+  if (writer_ == nullptr) return;
+  const std::uint64_t micros = microsSinceOpen();
+  add(micros, formatTranscriptBytes(micros, port, direction, data, size));
 }
 
 void Transcript::traceLine(std::string_view port, std::string_view text) {
   std::lock_guard lock(mutex_);
-  write(formatTranscriptTrace(microsSinceOpen(), port, text));
+  if (writer_ == nullptr) return;
+  const std::uint64_t micros = microsSinceOpen();
+  add(micros, formatTranscriptTrace(micros, port, text));
 }
 
-bool Transcript::close() {
-  std::lock_guard lock(mutex_);
-  if (file_ == nullptr) return !failed_;
-  if (std::fclose(file_) != 0) failed_ = true;
-  file_ = nullptr;
-  return !failed_;
+Transcript::Closing Transcript::close() {
+  std::unique_ptr<BackgroundWriter> writer;
+  Closing closing;
+  {
+    std::lock_guard lock(mutex_);
+    if (writer_ == nullptr) return closing;
+    if (unreportedLost_ > 0)
+      writer_->pushAlways(formatTranscriptLoss(microsSinceOpen(), unreportedLost_));
+    writer = std::move(writer_);
+    closing.lostRows = lostRows_;
+  }
+  const BackgroundWriter::Report report =
+      writer->finish(kTranscriptStallLimit, [] { return false; });
+  closing.lostRows += report.lostLines;
+  closing.complete = closing.lostRows == 0 && !report.failed;
+  return closing;
 }
 
 }  // namespace quorvel::cli

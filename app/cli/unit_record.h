@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace quorvel::cli {
 
 // What the service record keeps of one instrument's upgrade: one JSON object per port per
-// run, written as one line (JSON Lines).
+// run, written as one line (JSON Lines). The `unit` event of the JSON stream carries the same
+// fields.
 struct UnitRecord {
   std::string time;  // UTC, ISO 8601, when the port's transfer ended
   std::string toolVersion;
@@ -25,16 +25,17 @@ struct UnitRecord {
   double seconds = 0;                      // from the loader-mode entry to the end of the transfer
   int result = 0;                          // the download result code
   std::string message;                     // its text for the user
+  std::optional<bool> verified;            // null when the restart was not to be checked
+  std::optional<double> restartSeconds;    // from "GO" to the instrument's answer, if it came
 };
 
-// The record as one line of JSON, with its line end.
+// The record as one line of JSON, with its line end. Text that is not valid UTF-8 (a path)
+// has U+FFFD in place of the bad bytes, so that the line stays valid JSON.
 std::string formatRecordLine(const UnitRecord& record);
-
-// `text` as a JSON string, quotes included. Bytes that are not valid UTF-8 become U+FFFD,
-// so that the line stays valid JSON whatever a path holds.
-std::string jsonString(std::string_view text);
 
 // "2026-12-07T10:15:30Z".
 std::string utcTimestamp(std::chrono::system_clock::time_point when);
+// "2026-12-07T10:15:30.123Z".
+std::string utcTimestampMs(std::chrono::system_clock::time_point when);
 
 }  // namespace quorvel::cli

@@ -1,23 +1,11 @@
 // quorvel-upgrade serving several instruments at once, each a simulator of its own, with
 // the record of every unit and the transcript of the line.
 #include <cstdio>
-#include <map>
-#include <sstream>
 
-#include "tests/app/cli_fixture.h"
-#include "tests/support/simulator_process.h"
+#include "tests/app/cli_units_fixture.h"
 
 namespace quorvel::testing {
 namespace {
-
-constexpr const char* kImage = "firmware/new.out";  // given with --image
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> all;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) all.push_back(line);
-  return all;
-}
 
 // The digest as coreutils computes it, not as the program does.
 std::string sha256sum(const fs::path& file) {
@@ -29,30 +17,6 @@ std::string sha256sum(const fs::path& file) {
   ::pclose(pipe);
   return std::string(digest, got);
 }
-
-class CliMultiUnit : public CliInstruments {
- protected:
-  CliMultiUnit() { image_ = kImage; }
-
-  // The image, made elsewhere than in the working directory.
-  void writeImageElsewhere(const char* words = kSampleWords) {
-    writeImage(words);
-    fs::create_directory(dir_ / "firmware");
-    fs::rename(dir_ / "quorvel.out", dir_ / kImage);
-  }
-
-  // The record's lines by port.
-  std::map<std::string, std::string> recordByPort(const char* file) {
-    std::map<std::string, std::string> byPort;
-    for (const std::string& line : lines(readFile(dir_ / file))) {
-      const std::size_t at = line.find("\"port\":\"");
-      if (at == std::string::npos) continue;
-      const std::size_t from = at + 8;
-      byPort[line.substr(from, line.find('"', from) - from)] = line;
-    }
-    return byPort;
-  }
-};
 
 TEST_F(CliMultiUnit, OneRejectedSectorFailsOnlyItsInstrument) {
   writeImageElsewhere();
@@ -162,7 +126,9 @@ TEST_F(CliMultiUnit, SinglePortKeepsItsOutputAndAddsRecordAndTranscript) {
   const std::vector<std::string> record = lines(readFile(dir_ / "units.jsonl"));
   ASSERT_EQ(record.size(), 1u);
   EXPECT_TRUE(contains(record[0], "\"port\":\"sim\"")) << record[0];
-  EXPECT_TRUE(contains(record[0], "\"result\":0,\"message\":\"Download successful.\"}"));
+  EXPECT_TRUE(contains(record[0],
+                       "\"result\":0,\"message\":\"Download successful.\","
+                       "\"verified\":null,\"restart_seconds\":null}"));
   const std::string transcript = readFile(dir_ / "line.txt");
   EXPECT_TRUE(contains(transcript, " sim TX ") && contains(transcript, " sim RX "));
   EXPECT_TRUE(contains(transcript, " sim -- Sending sector number 1, try 1 ("));

@@ -159,6 +159,45 @@ TEST(CliOptions, NetworkPortNames) {
       Action::Run);
 }
 
+TEST(CliOptions, VerifyAndJsonAreForUnattendedUpgrades) {
+  CliOptions plain = parseOptions({"--port", "a"});
+  EXPECT_FALSE(plain.verify);
+  EXPECT_FALSE(plain.json);
+  EXPECT_EQ(plain.verifyTimeoutSeconds, 60u);
+  for (const char* seconds : {"1", "600", "007"}) {
+    CliOptions options =
+        parseOptions({"--port", "a", "--yes", "--verify", "--verify-timeout", seconds, "--json"});
+    ASSERT_EQ(options.action, Action::Run) << options.error;
+    EXPECT_TRUE(options.verify && options.json);
+    EXPECT_EQ(options.verifyTimeoutSeconds, std::stoul(seconds));
+  }
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"--verify-timeout", "0"}, "--verify-timeout takes whole seconds from 1 to 600, not \"0\""},
+      {{"--verify-timeout=601"}, "not \"601\""},
+      {{"--verify-timeout", "1.5"}, "not \"1.5\""},
+      {{"--verify-timeout", "-5"}, "not \"-5\""},
+      {{"--verify-timeout", "60s"}, "not \"60s\""},
+      {{"--verify-timeout="}, "not \"\""},
+      {{"--verify-timeout"}, "option --verify-timeout needs a SECONDS"},
+  };
+  for (const auto& [extra, says] : refused) {
+    std::vector<std::string> args = {"--port", "a", "--yes", "--verify"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const CliOptions options = parseOptions(args);
+    EXPECT_EQ(options.action, Action::UsageError) << says;
+    EXPECT_NE(options.error.find(says), std::string::npos) << options.error;
+  }
+  const std::pair<std::vector<std::string>, std::string> misplaced[] = {
+      {{"--port", "a", "--verify-timeout", "5"}, "--verify-timeout goes with --verify"},
+      {{"--port", "a", "--json"}, "--json needs --yes"},
+      {{"--find", "--json"}, "--json applies to an upgrade only"},
+      {{"--list-ports", "--verify"}, "--verify applies to an upgrade only"},
+  };
+  for (const auto& [args, says] : misplaced) {
+    EXPECT_EQ(parseOptions(args).error, says);
+  }
+}
+
 TEST(CliOptions, OnlyYesAnswersConfirm) {
   for (const char* yes : {"y", "Y", "yes", "YES", " yes ", "Yes"})
     EXPECT_TRUE(isYesAnswer(yes)) << yes;

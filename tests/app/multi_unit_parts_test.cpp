@@ -80,9 +80,14 @@ TEST(UnitRecord, OneValidJsonLineWithEveryField) {
             "\"image\":\"dir \\\"a\\\"\\\\b\xEF\xBF\xBD.out\",\"image_sha256\":\"ab\","
             "\"compatibility\":\"1.3\",\"words\":9000,\"sectors\":3,\"retries\":2,"
             "\"seconds\":12.346,\"result\":30,"
-            "\"message\":\"ERROR : line one\\n\\nline two\\t\\u0001\"}\n");
+            "\"message\":\"ERROR : line one\\n\\nline two\\t\\u0001\","
+            "\"verified\":null,\"restart_seconds\":null}\n");
   record.usbSerial = "A10K\xc3\xa9";  // valid UTF-8 passes unchanged
-  EXPECT_NE(formatRecordLine(record).find("\"usb_serial\":\"A10K\xc3\xa9\""), std::string::npos);
+  record.verified = true;
+  record.restartSeconds = 3.0456;
+  const std::string line = formatRecordLine(record);
+  EXPECT_NE(line.find("\"usb_serial\":\"A10K\xc3\xa9\""), std::string::npos) << line;
+  EXPECT_TRUE(line.ends_with(",\"verified\":true,\"restart_seconds\":3.046}\n")) << line;
 }
 
 TEST(RecordFile, AppendsWholeLinesFromConcurrentWritersAndRefusesTheUnwritable) {
@@ -146,7 +151,7 @@ TEST(Transcript, EventsFromSeveralThreadsStayWholeAndInTimeOrder) {
     });
   }
   for (std::thread& port : ports) port.join();
-  ASSERT_TRUE(transcript.close());
+  ASSERT_TRUE(transcript.close().complete);
   std::vector<std::string> lines = readLines(path);
   EXPECT_EQ(lines.size(), 3u * 100 * 4);  // 40 bytes: three rows, then the trace line
   unsigned long long previous = 0;
@@ -196,8 +201,8 @@ TEST(MultiUnitDisplay, LinesAtTenPercentStepsOrOneRedrawnBlock) {
 
 TEST(MultiUnitSummary, TableAndExitStatusOfTheWorstPort) {
   std::vector<UnitOutcome> outcomes = {
-      {"/dev/ttyUSB0", 0, "Download successful.", 12, 0, 14.25},
-      {"COM9", 30, "ERROR : Unable to update.\n\nPlease verify.", 3, 2, 40.0},
+      {"/dev/ttyUSB0", 0, "Download successful.", 12, 0, 14.25, {}, {}},
+      {"COM9", 30, "ERROR : Unable to update.\n\nPlease verify.", 3, 2, 40.0, {}, {}},
   };
   EXPECT_EQ(formatSummary(outcomes),
             "PORT          RESULT  SECTORS  RETRIES  SECONDS  MESSAGE\n"
@@ -205,9 +210,9 @@ TEST(MultiUnitSummary, TableAndExitStatusOfTheWorstPort) {
             "COM9              30        3        2     40.0  ERROR : Unable to update. "
             "Please verify.\n");
   EXPECT_EQ(combinedExitStatus(outcomes), 30);
-  outcomes.push_back({"COM4", 10, "", 0, 0, 0});
-  EXPECT_EQ(combinedExitStatus(outcomes), 30);
-  EXPECT_EQ(combinedExitStatus({{"a", 0, "", 0, 0, 0}}), 0);
+  outcomes.push_back({"COM4", 50, "", 0, 0, 0, false, {}});
+  EXPECT_EQ(combinedExitStatus(outcomes), 50);
+  EXPECT_EQ(combinedExitStatus({{"a", 0, "", 0, 0, 0, true, 3.2}}), 0);
 }
 
 }  // namespace

@@ -70,7 +70,10 @@ deb_holds_exactly_the_release() {
   local expected actual
   expected=$(printf '%s\n' ./usr/bin/hex55 ./usr/bin/quorvel-sim ./usr/bin/quorvel-upgrade \
     ./usr/share/doc/quorvel-upgrade/README.md ./usr/share/doc/quorvel-upgrade/changelog.gz \
-    ./usr/share/doc/quorvel-upgrade/copyright ./usr/share/man/man1/hex55.1.gz \
+    ./usr/share/doc/quorvel-upgrade/copyright \
+    ./usr/share/doc/quorvel-upgrade/schema/quorvel-events.schema.json \
+    ./usr/share/doc/quorvel-upgrade/schema/quorvel-record.schema.json \
+    ./usr/share/man/man1/hex55.1.gz \
     ./usr/share/man/man1/quorvel-sim.1.gz ./usr/share/man/man1/quorvel-upgrade.1.gz)
   actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
   [ "$actual" = "$expected" ] || fail "unexpected contents:"$'\n'"$actual"
@@ -173,7 +176,8 @@ unpacked=$work/windows/quorvel-$version-windows-x64
 zip_holds_exactly_the_release() {
   local top=quorvel-$version-windows-x64 expected actual
   expected=$(printf '%s\n' "$top/README.txt" "$top/ZambrioQUORVEL.exe" "$top/hex55.exe" \
-    "$top/quorvel-upgrade.exe")
+    "$top/quorvel-upgrade.exe" "$top/schema/quorvel-events.schema.json" \
+    "$top/schema/quorvel-record.schema.json")
   actual=$(unzip -Z1 "$zip")
   [ "$actual" = "$expected" ] || fail "unexpected contents or order:"$'\n'"$actual"
   rm -rf "$work/windows"

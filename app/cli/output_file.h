@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+// Where the background writer writes: a file the user named, or the standard output that the
+// JSON stream takes over. One back end per platform (output_file_posix.cpp,
+// output_file_win32.cpp).
+namespace quorvel::cli {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile() { close(); }
+  OutputFile(OutputFile&& other) noexcept : handle_(std::exchange(other.handle_, kClosed)) {}
+  OutputFile& operator=(OutputFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, kClosed);
+    }
+    return *this;
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates or truncates `path`. The open never blocks (a FIFO that nobody reads, a device);
+  // what is not a regular file stays non-blocking, so a write never waits for room either.
+  // False with `error` when it cannot be written.
+  bool create(const std::string& path, const std::string& what, std::string& error);
+  // The standard output as it is now, for this object alone: whatever else writes to the
+  // standard output from now on (a converter, a stray trace) reaches the standard error.
+  static OutputFile takeStandardOutput();
+
+  bool isOpen() const { return handle_ != kClosed; }
+
+  struct Written {
+    std::size_t bytes = 0;
+    bool full = false;    // nothing could be taken now: wait for room
+    bool failed = false;  // the destination is gone or broken
+  };
+  // Writes what it can of `data` at once.
+  Written writeSome(const char* data, std::size_t size);
+  // Waits at most `ms` for room after a write found the destination full.
+  void waitForRoom(std::uint32_t ms);
+  // False when closing reported an error.
+  bool close();
+
+ private:
+  static constexpr std::intptr_t kClosed = -1;
+  std::intptr_t handle_ = kClosed;  // file descriptor, or HANDLE on Windows
+};
+
+}  // namespace quorvel::cli

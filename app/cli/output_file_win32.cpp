@@ -1,0 +1,68 @@
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "app/cli/output_file.h"
+
+namespace quorvel::cli {
+namespace {
+
+HANDLE handleOf(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+}  // namespace
+
+bool OutputFile::create(const std::string& path, const std::string& what, std::string& error) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = "cannot write " + what + " " + path + " (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+OutputFile OutputFile::takeStandardOutput() {
+  OutputFile out;
+  HANDLE process = GetCurrentProcess();
+  HANDLE original = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE own = nullptr;
+  if (original == nullptr || original == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(process, original, process, &own, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    return out;
+  }
+  out.handle_ = reinterpret_cast<std::intptr_t>(own);
+  SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+  std::fflush(stdout);
+  _dup2(_fileno(stderr), _fileno(stdout));
+  return out;
+}
+
+// Windows files and pipes block until the bytes are taken: never "full".
+OutputFile::Written OutputFile::writeSome(const char* data, std::size_t size) {
+  Written result;
+  DWORD written = 0;
+  const DWORD chunk = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
+  if (!WriteFile(handleOf(handle_), data, chunk, &written, nullptr)) {
+    result.failed = true;
+    return result;
+  }
+  result.bytes = written;
+  result.full = written == 0;
+  return result;
+}
+
+void OutputFile::waitForRoom(std::uint32_t ms) {
+  Sleep(ms);
+}
+
+bool OutputFile::close() {
+  if (handle_ == kClosed) return true;
+  return CloseHandle(handleOf(std::exchange(handle_, kClosed))) != 0;
+}
+
+}  // namespace quorvel::cli

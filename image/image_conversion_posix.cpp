@@ -17,12 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "image/image_conversion.h"
 #include "image/image_conversion_platform.h"
+#include "platform/text_file.h"
 #include "platform/timing.h"
 #include "serial/trace.h"
 
@@ -67,9 +67,8 @@ enum class Wake { Exited, Stop, TimedOut };
 
 // The parent process id in /proc/<pid>/stat ("pid (name) state ppid ..."); 0 when unknown.
 pid_t parentOf(const char* pid) {
-  std::ifstream stat(std::string("/proc/") + pid + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return 0;
+  const std::string line =
+      readSystemFile(std::string("/proc/") + pid + "/stat").value_or(std::string());
   const std::size_t nameEnd = line.rfind(')');
   if (nameEnd == std::string::npos) return 0;
   char state = 0;

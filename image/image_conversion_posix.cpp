@@ -192,14 +192,11 @@ bool ConverterProcess::start(const char* converter, const char* directory) {
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   SpawnSetup setup;
-  // Its own group (outside the terminal's foreground, so no input from it), with the
-  // default handling of the signals that the front end catches or ignores.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, signalNumber);
-  posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+  // Its own group (outside the terminal's foreground, so no input from it). The signals the
+  // front end catches start with their default, as every exec gives them; those the shell
+  // had ignored (nohup) stay ignored, as it meant them to.
   posix_spawnattr_setpgroup(&setup.attributes, 0);
-  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, kNoInput, O_RDONLY, 0);
   if (*directory != '\0') posix_spawn_file_actions_addchdir_np(&setup.actions, directory);
   const int error =

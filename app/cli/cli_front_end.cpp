@@ -496,7 +496,7 @@ int runCli(const std::vector<std::string>& args) {
 }
 
 int cliMain(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = programArguments(argc, argv);
   try {
     return runCli(args);
   } catch (const std::exception& error) {

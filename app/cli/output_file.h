@@ -5,9 +5,11 @@
 #include <string>
 #include <utility>
 
+#include "app/cli/named_file.h"
+
 // Where the background writer writes: a file the user named, or the standard output that the
-// JSON stream takes over. One back end per platform (output_file_posix.cpp,
-// output_file_win32.cpp).
+// JSON stream takes over (which may be a pipe that fills). One back end per platform
+// (output_file_posix.cpp, output_file_win32.cpp).
 namespace quorvel::cli {
 
 class OutputFile {
@@ -25,10 +27,8 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates or truncates `path`. The open never blocks (a FIFO that nobody reads, a device);
-  // what is not a regular file stays non-blocking, so a write never waits for room either.
-  // False with `error` when it cannot be written.
-  bool create(const std::string& path, const std::string& what, std::string& error);
+  // A file the user named, opened for writing (its handle is taken over).
+  explicit OutputFile(NamedFile file) : handle_(file.release()) {}
   // The standard output as it is now, for this object alone: whatever else writes to the
   // standard output from now on (a converter, a stray trace) reaches the standard error.
   static OutputFile takeStandardOutput();

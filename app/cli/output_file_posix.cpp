@@ -1,37 +1,13 @@
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "app/cli/output_file.h"
 
 namespace quorvel::cli {
-namespace {
-
-constexpr mode_t kOutputFileMode = 0644;
-
-}  // namespace
-
-bool OutputFile::create(const std::string& path, const std::string& what, std::string& error) {
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-             kOutputFileMode);
-  if (fd < 0) {
-    error = "cannot write " + what + " " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    // A regular file has no use for the flag, and a reader of it expects none.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  }
-  handle_ = fd;
-  return true;
-}
 
 OutputFile OutputFile::takeStandardOutput() {
   OutputFile out;

@@ -15,17 +15,6 @@ HANDLE handleOf(std::intptr_t handle) {
 
 }  // namespace
 
-bool OutputFile::create(const std::string& path, const std::string& what, std::string& error) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot write " + what + " " + path + " (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  handle_ = reinterpret_cast<std::intptr_t>(file);
-  return true;
-}
-
 OutputFile OutputFile::takeStandardOutput() {
   OutputFile out;
   HANDLE process = GetCurrentProcess();

@@ -31,6 +31,8 @@ class NamedFile {
   static constexpr std::intptr_t kClosed = -1;  // also INVALID_HANDLE_VALUE
 
   NamedFile() = default;
+  // Takes over a handle opened otherwise (the standard output).
+  explicit NamedFile(std::intptr_t handle) : handle_(handle) {}
   ~NamedFile() { close(); }
   NamedFile(NamedFile&& other) noexcept : handle_(std::exchange(other.handle_, kClosed)) {}
   NamedFile& operator=(NamedFile&& other) noexcept {
@@ -73,6 +75,16 @@ class NamedFile {
   bool write(const void* data, std::size_t size, std::string& error);
 
  private:
+  // The start of every message of open(): "cannot read the image fw.out: ".
+  static std::string failurePrefix(const std::string& path, FileUse use, const std::string& what) {
+    return std::string("cannot ") + (use == FileUse::Read ? "read " : "write ") + what + " " +
+           path + ": ";
+  }
+  // What follows it for a file that is refused: "it is a FIFO, not a regular file".
+  static std::string notRegular(const char* kind) {
+    return std::string("it is ") + kind + ", not a regular file";
+  }
+
   std::intptr_t handle_ = kClosed;  // file descriptor, or HANDLE on Windows
 };
 

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <optional>
 
 #include "app/cli/named_file.h"
 
@@ -38,12 +37,6 @@ const char* kindOf(mode_t mode) {
   return "something else";
 }
 
-// Why a file of this mode is refused; none for a regular file.
-std::optional<std::string> refusal(mode_t mode) {
-  if (S_ISREG(mode)) return std::nullopt;
-  return std::string("it is ") + kindOf(mode) + ", not a regular file";
-}
-
 int fdOf(std::intptr_t handle) {
   return static_cast<int>(handle);
 }
@@ -53,35 +46,28 @@ int fdOf(std::intptr_t handle) {
 NamedFile::Outcome NamedFile::open(const std::string& path, FileUse use, const std::string& what,
                                    std::string& error) {
   close();
-  const std::string prefix = std::string("cannot ") + (use == FileUse::Read ? "read " : "write ") +
-                             what + " " + path + ": ";
+  const std::string prefix = failurePrefix(path, use, what);
+  const auto refuse = [&](mode_t mode) {
+    error = prefix + notRegular(kindOf(mode));
+    return Outcome::NotRegular;
+  };
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) {
-    if (auto reason = refusal(info.st_mode)) {
-      error = prefix + *reason;
-      return Outcome::NotRegular;
-    }
-  }
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return refuse(info.st_mode);
   const int fd = ::open(path.c_str(), flagsFor(use), kNewFileMode);
   if (fd < 0) {
     const int code = errno;
     // Made meanwhile: a FIFO without a reader says "No such device or address".
-    if (::stat(path.c_str(), &info) == 0 && refusal(info.st_mode)) {
-      error = prefix + *refusal(info.st_mode);
-      return Outcome::NotRegular;
-    }
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return refuse(info.st_mode);
     error = prefix + std::strerror(code);
     return code == ENOENT && use == FileUse::Read ? Outcome::Missing : Outcome::Unavailable;
   }
-  if (::fstat(fd, &info) != 0) {
-    error = prefix + std::strerror(errno);
+  const bool known = ::fstat(fd, &info) == 0;
+  if (!known || !S_ISREG(info.st_mode)) {
+    const int code = errno;
     ::close(fd);
+    if (known) return refuse(info.st_mode);
+    error = prefix + std::strerror(code);
     return Outcome::Unavailable;
-  }
-  if (auto reason = refusal(info.st_mode)) {
-    error = prefix + *reason;
-    ::close(fd);
-    return Outcome::NotRegular;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   handle_ = fd;

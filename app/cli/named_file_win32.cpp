@@ -49,14 +49,13 @@ bool namesDevice(const std::wstring& path) {
 NamedFile::Outcome NamedFile::open(const std::string& path, FileUse use, const std::string& what,
                                    std::string& error) {
   close();
-  const std::string prefix = std::string("cannot ") + (use == FileUse::Read ? "read " : "write ") +
-                             what + " " + path + ": ";
+  const std::string prefix = failurePrefix(path, use, what);
   const std::wstring name = widened(path);
   const DWORD attributes = GetFileAttributesW(name.c_str());
   const bool directory =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (directory || namesDevice(name)) {
-    error = prefix + "it is " + (directory ? "a directory" : "a device") + ", not a regular file";
+    error = prefix + notRegular(directory ? "a directory" : "a device");
     return Outcome::NotRegular;
   }
   const Access access = accessFor(use);
@@ -70,7 +69,7 @@ NamedFile::Outcome NamedFile::open(const std::string& path, FileUse use, const s
   }
   if (GetFileType(file) != FILE_TYPE_DISK) {  // a pipe or a device after all
     CloseHandle(file);
-    error = prefix + "it is a device or a pipe, not a regular file";
+    error = prefix + notRegular("a device or a pipe");
     return Outcome::NotRegular;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);

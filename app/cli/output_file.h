@@ -15,25 +15,13 @@ namespace quorvel::cli {
 class OutputFile {
  public:
   OutputFile() = default;
-  ~OutputFile() { close(); }
-  OutputFile(OutputFile&& other) noexcept : handle_(std::exchange(other.handle_, kClosed)) {}
-  OutputFile& operator=(OutputFile&& other) noexcept {
-    if (this != &other) {
-      close();
-      handle_ = std::exchange(other.handle_, kClosed);
-    }
-    return *this;
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  // A file the user named, opened for writing (its handle is taken over).
-  explicit OutputFile(NamedFile file) : handle_(file.release()) {}
+  // A file the user named, opened for writing.
+  explicit OutputFile(NamedFile file) : file_(std::move(file)) {}
   // The standard output as it is now, for this object alone: whatever else writes to the
   // standard output from now on (a converter, a stray trace) reaches the standard error.
   static OutputFile takeStandardOutput();
 
-  bool isOpen() const { return handle_ != kClosed; }
+  bool isOpen() const { return file_.isOpen(); }
 
   struct Written {
     std::size_t bytes = 0;
@@ -45,11 +33,10 @@ class OutputFile {
   // Waits at most `ms` for room after a write found the destination full.
   void waitForRoom(std::uint32_t ms);
   // False when closing reported an error.
-  bool close();
+  bool close() { return file_.close(); }
 
  private:
-  static constexpr std::intptr_t kClosed = -1;
-  std::intptr_t handle_ = kClosed;  // file descriptor, or HANDLE on Windows
+  NamedFile file_;  // closes itself
 };
 
 }  // namespace quorvel::cli

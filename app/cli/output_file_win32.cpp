@@ -24,7 +24,7 @@ OutputFile OutputFile::takeStandardOutput() {
       !DuplicateHandle(process, original, process, &own, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     return out;
   }
-  out.handle_ = reinterpret_cast<std::intptr_t>(own);
+  out.file_ = NamedFile(reinterpret_cast<std::intptr_t>(own));
   SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
   std::fflush(stdout);
   _dup2(_fileno(stderr), _fileno(stdout));
@@ -36,7 +36,7 @@ OutputFile::Written OutputFile::writeSome(const char* data, std::size_t size) {
   Written result;
   DWORD written = 0;
   const DWORD chunk = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
-  if (!WriteFile(handleOf(handle_), data, chunk, &written, nullptr)) {
+  if (!WriteFile(handleOf(file_.handle()), data, chunk, &written, nullptr)) {
     result.failed = true;
     return result;
   }
@@ -47,11 +47,6 @@ OutputFile::Written OutputFile::writeSome(const char* data, std::size_t size) {
 
 void OutputFile::waitForRoom(std::uint32_t ms) {
   Sleep(ms);
-}
-
-bool OutputFile::close() {
-  if (handle_ == kClosed) return true;
-  return CloseHandle(handleOf(std::exchange(handle_, kClosed))) != 0;
 }
 
 }  // namespace quorvel::cli

@@ -376,7 +376,7 @@ int TerminalFrontEnd::runUpgrade(Downloader& downloader) {
   files_.tell(RunStarted{image.toolVersion, image.image, image.imageSha256, image.compatibility,
                          image.words, downloader.image().sectorCount(), ports_});
   if (ports_.size() == 1) return download(downloader, records);
-  return runUnits(downloader.image(), ports_, transferSetup(), records);
+  return runUnits(downloader.image(), ports_, transferSetup(), records, reservations_);
 }
 
 PortTransfer::Setup TerminalFrontEnd::transferSetup() {
@@ -412,6 +412,7 @@ int TerminalFrontEnd::download(Downloader& downloader, const RunRecords& records
   }
   followProgress(transfer, options_.verifyTimeoutSeconds);
   transfer.join();
+  reservations_.clear();  // the port is closed: the record may take a while
   const UnitOutcome outcome = transfer.outcome();
   const bool recorded = recordUnit(records, outcome);
   say(outcome.message + "\n");

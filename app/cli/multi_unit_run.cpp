@@ -33,8 +33,12 @@ struct RunningUnit {
 class UnitsWatch {
  public:
   UnitsWatch(std::deque<RunningUnit>& units, MultiUnitDisplay& display, TraceQueue& traces,
-             const RunRecords& records)
-      : units_(units), display_(display), traces_(traces), records_(records) {}
+             const RunRecords& records, std::vector<PortReservation>& reservations)
+      : units_(units),
+        display_(display),
+        traces_(traces),
+        records_(records),
+        reservations_(reservations) {}
 
   void untilAllEnded() {
     for (;;) {
@@ -64,6 +68,8 @@ class UnitsWatch {
       const bool ended = isFinal(states[i].state);
       if (ended && !unit.finished) {
         unit.finished = true;
+        // Its port is closed: the record may take a while.
+        if (i < reservations_.size()) reservations_[i].release();
         if (unit.transfer.attempted()) {
           unit.unrecorded = !recordUnit(records_, unit.transfer.outcome());
         }
@@ -77,6 +83,7 @@ class UnitsWatch {
   MultiUnitDisplay& display_;
   TraceQueue& traces_;
   const RunRecords& records_;
+  std::vector<PortReservation>& reservations_;
   bool cancelAnnounced_ = false;
 };
 
@@ -127,7 +134,8 @@ bool recordUnit(const RunRecords& records, const UnitOutcome& outcome) {
 }
 
 int runUnits(const FirmwareImage& image, const std::vector<std::string>& ports,
-             PortTransfer::Setup setup, const RunRecords& records) {
+             PortTransfer::Setup setup, const RunRecords& records,
+             std::vector<PortReservation>& reservations) {
   const bool inPlace = isTerminal(stderr);
   TraceQueue traces;
   if (setup.route != TraceRoute::Events) {
@@ -142,7 +150,7 @@ int runUnits(const FirmwareImage& image, const std::vector<std::string>& ports,
   std::vector<UnitOutcome> outcomes;
   {
     MultiUnitDisplay display(stderr, inPlace, ports);
-    UnitsWatch(units, display, traces, records).untilAllEnded();
+    UnitsWatch(units, display, traces, records, reservations).untilAllEnded();
   }
   for (RunningUnit& unit : units) {
     unit.transfer.join();

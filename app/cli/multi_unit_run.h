@@ -12,6 +12,7 @@
 #include "app/cli/unit_record.h"
 #include "image/firmware_image.h"
 #include "serial/port_list.h"
+#include "serial/port_reservation.h"
 
 // Several instruments upgraded at once over one converted image, and the record line of each
 // instrument's upgrade.
@@ -53,11 +54,14 @@ inline constexpr const char* kRecordIncomplete =
     "The record is incomplete: the exit status is 2 although the upgrade succeeded.";
 
 // One transfer per port, in parallel, each with its own loader-mode entry, port, reader and
-// cancel event; an interrupt cancels those still running. `setup` serves every port (its
+// cancel event; an interrupt cancels those still running. The reservation of each port (in
+// the order of `ports`) is given up as soon as its transfer has ended. `setup` serves every
+// port (its
 // route of traces is chosen here unless it is TraceRoute::Events). Shows where each stands on
 // standard error, then the summary table. Returns the highest result code among the ports;
 // when all succeeded, 0, or 2 when the record lacks any of them.
 int runUnits(const FirmwareImage& image, const std::vector<std::string>& ports,
-             PortTransfer::Setup setup, const RunRecords& records);
+             PortTransfer::Setup setup, const RunRecords& records,
+             std::vector<PortReservation>& reservations);
 
 }  // namespace quorvel::cli

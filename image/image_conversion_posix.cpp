@@ -17,12 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "image/image_conversion.h"
 #include "image/image_conversion_platform.h"
+#include "platform/text_file.h"
 #include "platform/timing.h"
 #include "serial/trace.h"
 
@@ -67,9 +67,8 @@ enum class Wake { Exited, Stop, TimedOut };
 
 // The parent process id in /proc/<pid>/stat ("pid (name) state ppid ..."); 0 when unknown.
 pid_t parentOf(const char* pid) {
-  std::ifstream stat(std::string("/proc/") + pid + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return 0;
+  const std::string line =
+      readSystemFile(std::string("/proc/") + pid + "/stat").value_or(std::string());
   const std::size_t nameEnd = line.rfind(')');
   if (nameEnd == std::string::npos) return 0;
   char state = 0;
@@ -193,14 +192,11 @@ bool ConverterProcess::start(const char* converter, const char* directory) {
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   SpawnSetup setup;
-  // Its own group (outside the terminal's foreground, so no input from it), with the
-  // default handling of the signals that the front end catches or ignores.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, signalNumber);
-  posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+  // Its own group (outside the terminal's foreground, so no input from it). The signals the
+  // front end catches start with their default, as every exec gives them; those the shell
+  // had ignored (nohup) stay ignored, as it meant them to.
   posix_spawnattr_setpgroup(&setup.attributes, 0);
-  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, kNoInput, O_RDONLY, 0);
   if (*directory != '\0') posix_spawn_file_actions_addchdir_np(&setup.actions, directory);
   const int error =

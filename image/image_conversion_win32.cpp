@@ -1,17 +1,18 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <string>
 
 #include "image/image_conversion.h"
 #include "image/image_conversion_platform.h"
+#include "platform/utf16.h"
+#include "serial/trace.h"
 
 namespace quorvel {
 
 namespace {
 
-constexpr const char* kComspecVariable = "COMSPEC";
+constexpr const wchar_t* kComspecVariable = L"COMSPEC";
 constexpr const char* kDefaultCommandProcessor = "cmd.exe";
 constexpr UINT kStoppedExitCode = 1;
 
@@ -21,7 +22,7 @@ std::atomic<HANDLE> gStopEvent{nullptr};  // manual-reset, set by a stop request
 // Made once and kept: the console control thread may set it at any time.
 HANDLE stopEvent() {
   static const HANDLE event = [] {
-    HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     gStopEvent.store(created);
     return created;
   }();
@@ -46,7 +47,7 @@ class OwnedHandle {
 // A job whose processes all end when its last handle closes: the command processor, the
 // converter and whatever they start never outlive us.
 HANDLE createKillOnCloseJob() {
-  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
   if (job == nullptr) return nullptr;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
@@ -57,38 +58,48 @@ HANDLE createKillOnCloseJob() {
 const std::string kConverterArguments =
     std::string(" -a ") + kImageFileName + " -o " + kLsbFileName + " -o " + kMsbFileName;
 
-std::string quoted(const char* text) {
-  return std::string("\"") + text + "\"";
+std::wstring quoted(const std::wstring& text) {
+  return L"\"" + text + L"\"";
 }
 
-// The program to start (null: searched for by name) and its command line.
+// The program to start (empty: searched for by name) and its command line, wide: the paths
+// may lie outside the system's code page (a user's TEMP folder).
 struct Launch {
-  const char* program;
-  std::string commandLine;
+  std::wstring program;
+  std::wstring commandLine;
 };
+
+std::wstring environmentVariable(const wchar_t* name) {
+  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return {};
+  std::wstring value(size, L'\0');
+  value.resize(GetEnvironmentVariableW(name, value.data(), size));
+  return value;
+}
 
 // Through the command processor named by COMSPEC, as the dialogs have always run the
 // converter; without COMSPEC it is searched for by name, as system() does.
 Launch commandProcessorLaunch(const char* converter) {
-  const char* comspec = std::getenv(kComspecVariable);
-  const bool named = comspec != nullptr && *comspec != '\0';
-  return {named ? comspec : nullptr, quoted(named ? comspec : kDefaultCommandProcessor) + " /c " +
-                                         converter + kConverterArguments};
+  const std::wstring comspec = environmentVariable(kComspecVariable);
+  return {comspec, quoted(comspec.empty() ? widened(kDefaultCommandProcessor) : comspec) + L" /c " +
+                       widened(converter) + widened(kConverterArguments)};
 }
 
 Launch directLaunch(const char* converter) {
-  return {converter, quoted(converter) + kConverterArguments};
+  return {widened(converter), quoted(widened(converter)) + widened(kConverterArguments)};
 }
 
 bool createSuspended(const Launch& start, const char* directory, DWORD flags,
                      PROCESS_INFORMATION& process) {
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  std::string commandLine = start.commandLine;
+  std::wstring commandLine = start.commandLine;
+  const std::wstring where = widened(directory);
   // Suspended until it is in the job; no console window flashes up over the dialogs.
-  return CreateProcessA(start.program, commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW | CREATE_SUSPENDED | flags, nullptr,
-                        *directory != '\0' ? directory : nullptr, &startup, &process) != FALSE;
+  return CreateProcessW(start.program.empty() ? nullptr : start.program.c_str(), commandLine.data(),
+                        nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED | flags,
+                        nullptr, where.empty() ? nullptr : where.c_str(), &startup,
+                        &process) != FALSE;
 }
 
 void discard(PROCESS_INFORMATION& process) {
@@ -147,7 +158,11 @@ bool runConverterProcess(const char* converter, const char* directory, Converter
   OwnedHandle job(createKillOnCloseJob());
   PROCESS_INFORMATION process{};
   bool inJob = false;
-  if (!startConverter(start, directory, job.get(), process, inJob)) return false;
+  if (!startConverter(start, directory, job.get(), process, inJob)) {
+    trace(1, "Cannot start the converter %s: %s\n", converter,
+          systemErrorText(GetLastError()).c_str());
+    return false;
+  }
   OwnedHandle processHandle(process.hProcess);
   OwnedHandle thread(process.hThread);
   ResumeThread(process.hThread);
@@ -168,18 +183,19 @@ bool runConverterProcess(const char* converter, const char* directory, Converter
 }
 
 bool entryExists(const char* name) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(name, &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(widened(name).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   return true;
 }
 
 bool deleteFile(const char* name) {
-  if (DeleteFileA(name)) return true;
+  const std::wstring wide = widened(name);
+  if (DeleteFileW(wide.c_str())) return true;
   const DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
-  return RemoveDirectoryA(name) != FALSE;
+  return RemoveDirectoryW(wide.c_str()) != FALSE;
 }
 
 }  // namespace detail

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image/read_only_file.h"
+#include "platform/utf16.h"
 
 namespace quorvel {
 namespace {
@@ -13,13 +14,13 @@ HANDLE asHandle(std::intptr_t handle) {
 
 }  // namespace
 
-// A directory does not open without FILE_FLAG_BACKUP_SEMANTICS; the type check refuses
-// pipes and devices. Others may go on reading, writing or deleting the file meanwhile.
+// `path` is UTF-8. A directory does not open without FILE_FLAG_BACKUP_SEMANTICS; the type check
+// refuses pipes and devices. Others may go on reading, writing or deleting the file meanwhile.
 bool ReadOnlyFile::open(const char* path) {
   close();
-  HANDLE file =
-      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(widened(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);

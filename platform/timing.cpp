@@ -38,6 +38,7 @@ ScopedTimingScale::ScopedTimingScale(uint32_t divisor) : saved_(table()) {
   t.restartReadTimeoutMs = scaled(t.restartReadTimeoutMs, divisor);
   t.restartReopenPauseMs = scaled(t.restartReopenPauseMs, divisor);
   t.restartLimitSecondMs = scaled(t.restartLimitSecondMs, divisor);
+  t.recordLockWaitMs = scaled(t.recordLockWaitMs, divisor);
   // The write budget per byte and the network limits are safety limits, not pauses, and the
   // cancel check is a granularity: they stay as they are.
 }

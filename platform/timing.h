@@ -22,6 +22,8 @@ struct TimingTable {
   uint32_t restartReadTimeoutMs = 1000;  // one read of an answer to the register request
   uint32_t restartReopenPauseMs = 500;   // before a port that did not open is tried again
   uint32_t restartLimitSecondMs = 1000;  // one second of the check's time limit
+  // The longest wait for the lock of the record file that another run holds.
+  uint32_t recordLockWaitMs = 10000;
   // Where a wait on the line cannot also wait for the cancel event, it looks at the event
   // this often (a granularity, not a pause: not scaled).
   uint32_t cancelCheckMs = 50;

@@ -5,13 +5,14 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <system_error>
 #include <utility>
+
+#include "platform/text_file.h"
 
 namespace quorvel {
 namespace {
@@ -26,9 +27,8 @@ constexpr std::string_view kWhitespace = " \t\r\n";
 
 // The first line of a sysfs attribute without surrounding blanks; empty when unreadable.
 std::string readAttribute(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  if (!in || !std::getline(in, line)) return {};
+  const std::string text = readSystemFile(file.string()).value_or(std::string());
+  const std::string line = text.substr(0, text.find('\n'));
   std::size_t first = line.find_first_not_of(kWhitespace);
   if (first == std::string::npos) return {};
   return line.substr(first, line.find_last_not_of(kWhitespace) - first + 1);
@@ -114,7 +114,7 @@ std::optional<dev_t> deviceNumber(const std::string& text) {
 class ConsoleDevices {
  public:
   ConsoleDevices(const fs::path& consoles, const fs::path& devRoot) {
-    std::ifstream in(consoles);
+    std::istringstream in(readSystemFile(consoles.string()).value_or(std::string()));
     for (std::string line; std::getline(in, line);) {
       std::istringstream fields(line);
       std::string name;

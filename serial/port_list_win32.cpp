@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/utf16.h"
 #include "serial/network_port_name.h"
 #include "serial/port_list.h"
 #include "serial/port_name.h"
@@ -19,15 +20,16 @@
 namespace quorvel {
 namespace {
 
-constexpr const char* kSerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-constexpr const char* kPortNameValue = "PortName";
+constexpr const wchar_t* kSerialCommKey = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr const wchar_t* kPortNameValue = L"PortName";
 constexpr const char* kPrinterPortPrefix = "LPT";
 // Registry names and values of ports are short; longer ones are cut, never overrun.
 constexpr DWORD kTextChars = 512;
 
 constexpr std::size_t kUsbIdDigits = 4;
 
-using Text = std::array<char, kTextChars>;
+// What the system gives is read wide and kept as UTF-8, whatever the system's code page.
+using Text = std::array<wchar_t, kTextChars>;
 
 char upper(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -121,45 +123,47 @@ class RegistryKey {
   HKEY key_ = nullptr;
 };
 
-// The text up to its first terminator (a REG_MULTI_SZ gives its first string); the buffer
-// keeps a terminator of its own whatever the system wrote.
-std::string textOf(Text& buffer, DWORD bytes) {
-  buffer[std::min<DWORD>(bytes, kTextChars - 1)] = '\0';
-  return std::string(buffer.data());
+constexpr DWORD kTextBytes = (kTextChars - 1) * sizeof(wchar_t);
+
+// The text up to its first terminator (a REG_MULTI_SZ gives its first string), as UTF-8; the
+// buffer keeps a terminator of its own whatever the system wrote.
+std::string textOf(Text& buffer, DWORD chars) {
+  buffer[std::min<DWORD>(chars, kTextChars - 1)] = L'\0';
+  return narrowed(buffer.data());
 }
 
-std::string registryString(HKEY key, const char* valueName) {
+std::string registryString(HKEY key, const wchar_t* valueName) {
   Text buffer{};
   DWORD type = 0;
-  DWORD bytes = kTextChars - 1;
-  if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+  DWORD bytes = kTextBytes;
+  if (RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
                        &bytes) != ERROR_SUCCESS ||
       type != REG_SZ) {
     return {};
   }
-  return textOf(buffer, bytes);
+  return textOf(buffer, bytes / sizeof(wchar_t));
 }
 
 std::string deviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
   Text buffer{};
   DWORD bytes = 0;
-  if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, nullptr,
-                                         reinterpret_cast<BYTE*>(buffer.data()), kTextChars - 1,
+  if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr,
+                                         reinterpret_cast<BYTE*>(buffer.data()), kTextBytes,
                                          &bytes)) {
     return {};
   }
-  return textOf(buffer, bytes);
+  return textOf(buffer, bytes / sizeof(wchar_t));
 }
 
 std::string deviceInstanceId(HDEVINFO set, SP_DEVINFO_DATA& device) {
   Text buffer{};
-  if (!SetupDiGetDeviceInstanceIdA(set, &device, buffer.data(), kTextChars - 1, nullptr)) return {};
+  if (!SetupDiGetDeviceInstanceIdW(set, &device, buffer.data(), kTextChars - 1, nullptr)) return {};
   return textOf(buffer, kTextChars - 1);
 }
 
 bool sameName(const std::string& a, const std::string& b) {
-  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) ==
-         CSTR_EQUAL;
+  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, widened(a).c_str(), -1,
+                        widened(b).c_str(), -1) == CSTR_EQUAL;
 }
 
 void describeUsb(const std::string& hardwareId, const std::string& instanceId,
@@ -191,7 +195,7 @@ std::optional<SerialPortInfo> portOfDevice(HDEVINFO set, SP_DEVINFO_DATA& device
 
 std::vector<SerialPortInfo> portsOfDeviceManager() {
   std::vector<SerialPortInfo> ports;
-  DeviceInfoSet set(SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT));
+  DeviceInfoSet set(SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT));
   if (!set.valid()) return ports;
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
@@ -210,7 +214,7 @@ bool listed(const std::vector<SerialPortInfo>& ports, const std::string& name) {
 // does not show in its Ports class (virtual ports, Wine's mapped ports).
 void addRegisteredPorts(std::vector<SerialPortInfo>& ports) {
   RegistryKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, key.receive()) !=
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, key.receive()) !=
       ERROR_SUCCESS) {
     return;
   }
@@ -218,14 +222,14 @@ void addRegisteredPorts(std::vector<SerialPortInfo>& ports) {
     Text device{};
     Text name{};
     DWORD deviceChars = kTextChars - 1;
-    DWORD nameBytes = kTextChars - 1;
+    DWORD nameBytes = kTextBytes;
     DWORD type = 0;
-    LONG status = RegEnumValueA(key.get(), index, device.data(), &deviceChars, nullptr, &type,
+    LONG status = RegEnumValueW(key.get(), index, device.data(), &deviceChars, nullptr, &type,
                                 reinterpret_cast<BYTE*>(name.data()), &nameBytes);
     if (status == ERROR_NO_MORE_ITEMS) break;
     if (status != ERROR_SUCCESS || type != REG_SZ) continue;
     SerialPortInfo port;
-    port.name = textOf(name, nameBytes);
+    port.name = textOf(name, nameBytes / sizeof(wchar_t));
     port.description = textOf(device, deviceChars);
     if (!port.name.empty() && !listed(ports, port.name)) ports.push_back(std::move(port));
   }
@@ -245,7 +249,7 @@ bool serialPortMissing(std::string_view name) {
   if (detail::comPortNumber(name) == 0) return false;
   std::string dosName(name);
   Text target{};
-  if (QueryDosDeviceA(dosName.c_str(), target.data(), kTextChars) != 0) return false;
+  if (QueryDosDeviceW(widened(dosName).c_str(), target.data(), kTextChars) != 0) return false;
   if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
   return !listed(listSerialPorts(), dosName);
 }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/utf16.h"
 #include "serial/port_list.h"
 #include "serial/port_reservation.h"
 
@@ -26,7 +27,7 @@ std::optional<std::string> reservationKey(std::string_view portName) {
 }
 
 MachineLock lockMachineWide(const std::string& key, std::intptr_t& handle) {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, key.c_str());
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, widened(key).c_str());
   const DWORD error = GetLastError();
   if (mutex == nullptr) {
     return error == ERROR_ACCESS_DENIED ? MachineLock::Busy : MachineLock::Unavailable;

@@ -19,6 +19,7 @@
 #include "app/cli/unit_record.h"
 #include "app/cli/workspace.h"
 #include "app/startup.h"
+#include "platform/path_text.h"
 #include "serial/trace.h"
 
 namespace quorvel::cli {
@@ -111,7 +112,7 @@ RequiredFileCheck missingFile(const std::string& name, const char* option) {
 
 bool entryExists(const std::string& path) {
   std::error_code error;
-  return std::filesystem::exists(path, error);
+  return std::filesystem::exists(pathFromText(path), error);
 }
 
 // A name the downloader would cut could reach another device than the one the user named.
@@ -179,10 +180,15 @@ class RunFiles {
  public:
   // The stream takes over the standard output at once, for JSON alone.
   explicit RunFiles(bool json);
-  // False with `error` when a file that was asked for cannot be written.
-  bool open(const CliOptions& options, std::string& error);
+  // Opens the files the user named: `image` (when it is there: a missing one is reported
+  // after the conversion, as always), the record and the transcript. 0 to go on; otherwise
+  // the exit status, with `error` saying why: 2 for what is not a regular file, cannot be
+  // written, or is one file under two roles; 20 for an image that cannot be read or is too
+  // large to be firmware. Nothing is truncated before every check has passed.
+  int open(const CliOptions& options, NamedFile& image, std::string& error);
   Transcript* transcript() { return transcript_.isOpen() ? &transcript_ : nullptr; }
   JsonEventStream* stream() { return stream_ ? &*stream_ : nullptr; }
+  const RecordSink* record() const { return record_.isOpen() ? &recordSink_ : nullptr; }
   // Every consumer of the run's events, or null when there is none.
   EventSink* events() { return stream_ || record_.isOpen() ? &events_ : nullptr; }
   void tell(RunEventDetail detail) {
@@ -238,12 +244,58 @@ RunFiles::RunFiles(bool json) {
   events_.add(stream());
 }
 
-bool RunFiles::open(const CliOptions& options, std::string& error) {
+// "the transcript X is the same file as the record Y", when it is.
+std::string sameFileError(const char* role, const std::string& path, const FileIdentity& identity,
+                          const char* otherRole, const std::string& otherPath,
+                          const FileIdentity& otherIdentity) {
+  if (identity != otherIdentity) return {};
+  return std::string(role) + " " + path + " is the same file as " + otherRole + " " + otherPath;
+}
+
+int RunFiles::open(const CliOptions& options, NamedFile& image, std::string& error) {
+  const std::string imagePath = options.image.empty() ? kImageFileName : options.image;
+  switch (image.open(imagePath, FileUse::Read, "the image", error)) {
+    case NamedFile::Outcome::Opened:
+    case NamedFile::Outcome::Missing:
+      break;
+    case NamedFile::Outcome::NotRegular:
+      return kExitUsage;
+    case NamedFile::Outcome::Unavailable:
+      return FilesCorrupted;
+  }
   if (!options.record.empty()) {
-    if (!record_.open(options.record, error)) return false;
+    if (!record_.open(options.record, error)) return kExitUsage;
+    if (image.isOpen()) {
+      error = sameFileError("the record", options.record, record_.identity(), "the image",
+                            imagePath, image.identity());
+      if (!error.empty()) return kExitUsage;
+    }
     events_.add(&recordSink_);
   }
-  return options.transcript.empty() || transcript_.open(options.transcript, error);
+  if (!options.transcript.empty()) {
+    NamedFile file;
+    if (file.open(options.transcript, FileUse::Write, "the transcript", error) !=
+        NamedFile::Outcome::Opened) {
+      return kExitUsage;
+    }
+    if (record_.isOpen()) {
+      error = sameFileError("the transcript", options.transcript, file.identity(), "the record",
+                            options.record, record_.identity());
+    }
+    if (error.empty() && image.isOpen()) {
+      error = sameFileError("the transcript", options.transcript, file.identity(), "the image",
+                            imagePath, image.identity());
+    }
+    if (!error.empty() || !transcript_.open(std::move(file), options.transcript, error)) {
+      return kExitUsage;
+    }
+  }
+  if (image.isOpen() && image.size() > kMaxImageBytes) {
+    error = "the image " + imagePath + " is larger than " + std::to_string(kMaxImageBytes >> 20) +
+            " MiB: no firmware image is that large";
+    return FilesCorrupted;
+  }
+  return 0;
 }
 
 TerminalFrontEnd::TerminalFrontEnd(const CliOptions& options, const ImageSource& source,
@@ -324,7 +376,7 @@ int TerminalFrontEnd::runUpgrade(Downloader& downloader) {
   files_.tell(RunStarted{image.toolVersion, image.image, image.imageSha256, image.compatibility,
                          image.words, downloader.image().sectorCount(), ports_});
   if (ports_.size() == 1) return download(downloader, records);
-  return runUnits(downloader.image(), ports_, transferSetup(), records);
+  return runUnits(downloader.image(), ports_, transferSetup(), records, reservations_);
 }
 
 PortTransfer::Setup TerminalFrontEnd::transferSetup() {
@@ -360,15 +412,19 @@ int TerminalFrontEnd::download(Downloader& downloader, const RunRecords& records
   }
   followProgress(transfer, options_.verifyTimeoutSeconds);
   transfer.join();
+  reservations_.clear();  // the port is closed: the record may take a while
   const UnitOutcome outcome = transfer.outcome();
-  recordUnit(records, outcome);
+  const bool recorded = recordUnit(records, outcome);
   say(outcome.message + "\n");
-  return outcome.result;
+  if (recorded || outcome.result != Success) return outcome.result;
+  say(std::string(kRecordIncomplete) + "\n");
+  return kExitUsage;
 }
 
 RunRecords TerminalFrontEnd::runRecords(const FirmwareImage& image) {
   RunRecords records;
   records.sinks = files_.events();
+  records.record = files_.record();
   records.common.toolVersion = kVersionText;
   records.common.image = source_.image;
   records.common.imageSha256 = source_.sha256;
@@ -380,27 +436,37 @@ RunRecords TerminalFrontEnd::runRecords(const FirmwareImage& image) {
   return records;
 }
 
-ImageSource prepareImage(const CliOptions& options, const std::string& directory) {
-  ImageSource source;
+// The image copied into the private directory (when it is there: a missing one is reported
+// after the conversion), and the converter chosen. False with `error` when the copy failed.
+bool prepareImage(const CliOptions& options, NamedFile& image, ImageSource& source,
+                  std::string& error) {
   source.imageGiven = !options.image.empty();
   source.image = source.imageGiven ? options.image : kImageFileName;
   source.converterGiven = !options.converter.empty();
   source.converter = chooseConverter(options.converter);
-  source.directory = directory;
-  ImageCopy copy = copyImage(source.image, directory, interruptRequested);
+  if (!image.isOpen()) return true;
+  const ImageCopy copy = copyImage(image, source.directory, interruptRequested);
+  image.close();
   source.sha256 = copy.sha256;
-  if (!copy.error.empty() && !interruptRequested()) {
-    trace(1, "Cannot copy the image %s: %s\n", source.image.c_str(), copy.error.c_str());
-  }
-  return source;
+  if (copy.copied) return true;
+  error = "cannot copy the image " + source.image + " into the private directory: " + copy.error;
+  return false;
+}
+
+// A run that stops before the conversion with `status`, and why.
+int stopBeforeConversion(int status, const std::string& error) {
+  if (status == FilesCorrupted && interruptSignal() != 0) return interruptedExit();
+  say(std::string(kProgramName) + ": " + error + "\n");
+  if (status == FilesCorrupted) say(resultMessageFor(FilesCorrupted) + "\n");
+  return status;
 }
 
 // The upgrade's steps once the stream is there; the exit status.
 int upgradeWith(const CliOptions& options, RunFiles& files) {
   std::string error;
-  if (!files.open(options, error)) {
-    say(std::string(kProgramName) + ": " + error + "\n");
-    return kExitUsage;
+  NamedFile image;
+  if (const int status = files.open(options, image, error); status != 0) {
+    return stopBeforeConversion(status, error);
   }
   std::optional<MainThreadTraces> traces;
   std::optional<ScopedTraceSink> traceScope;
@@ -415,7 +481,11 @@ int upgradeWith(const CliOptions& options, RunFiles& files) {
       say(std::string(kProgramName) + ": " + error + "\n");
       return kExitInternal;
     }
-    const ImageSource source = prepareImage(options, workspace.path());
+    ImageSource source;
+    source.directory = workspace.path();
+    if (!prepareImage(options, image, source, error)) {
+      return stopBeforeConversion(FilesCorrupted, error);
+    }
     TerminalFrontEnd frontEnd(options, source, files);
     status = runStartup(frontEnd);
     if (status == kExitDeclined) status = frontEnd.declinedStatus();
@@ -496,7 +566,7 @@ int runCli(const std::vector<std::string>& args) {
 }
 
 int cliMain(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = programArguments(argc, argv);
   try {
     return runCli(args);
   } catch (const std::exception& error) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace quorvel {
 class CancelEvent;
@@ -16,8 +17,9 @@ namespace quorvel::cli {
 // Installs the interrupt handlers (SIGINT, SIGTERM, SIGHUP; Ctrl+C and friends on Windows)
 // while it lives. A handler only records the interrupt, stops a running converter, signals
 // the registered cancel event and wakes the main thread; it never ends the process, so every
-// destructor (and with it the removal of the temporary files) still runs. Only one may exist
-// at a time.
+// destructor (and with it the removal of the temporary files) still runs. A signal that was
+// ignored when the program started (SIGHUP under nohup, SIGINT in a background job) stays
+// ignored, for the converter too. Only one may exist at a time.
 class InterruptGuard {
  public:
   InterruptGuard();
@@ -54,11 +56,18 @@ enum class LineStatus { Line, EndOfInput, Interrupted };
 // Reads one line from standard input without its line end; gives up on an interrupt.
 LineStatus readLine(std::string& line);
 
+// Writes UTF-8 `text` to `stream` at once: on a Windows console as wide characters, so that
+// names outside the console's code page show as they are; elsewhere as it is.
+void writeText(std::FILE* stream, const std::string& text);
+
 // Messages for the user go to standard error, at once (standard output carries the traces).
 inline void say(const std::string& text) {
-  std::fputs(text.c_str(), stderr);
-  std::fflush(stderr);
+  writeText(stderr, text);
 }
+
+// The program's arguments after its name, as UTF-8: on Windows taken from the wide command
+// line (argv holds them in the system's code page, where names outside it are lost).
+std::vector<std::string> programArguments(int argc, char** argv);
 
 bool isTerminal(std::FILE* stream);
 // True when standard output and standard error are the same terminal, so traces and the

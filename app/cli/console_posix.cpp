@@ -22,14 +22,44 @@ constexpr int kSignalCount = static_cast<int>(std::size(kInterruptSignals));
 // enough to wake the reader).
 std::atomic<int> gWakeReadFd{-1};
 std::atomic<int> gWakeWriteFd{-1};
-struct sigaction gSavedActions[kSignalCount];
-struct sigaction gSavedPipeAction;
+// The handlers reach the pipe only through it: the guard shuts it before closing the pipe.
+constinit HandlerGate gHandlerGate;
+
+struct SavedAction {
+  int signalNumber = 0;
+  bool replaced = false;  // false: ignored at start, and left so
+  struct sigaction action {};
+};
+SavedAction gSaved[kSignalCount + 1];  // the interrupts, then SIGPIPE
 
 void onInterrupt(int signo) {
   int savedErrno = errno;
-  recordInterrupt(signo);
-  wakeMainThread();
+  if (gHandlerGate.enter()) {
+    recordInterrupt(signo);
+    wakeMainThread();
+    gHandlerGate.leave();
+  }
   errno = savedErrno;
+}
+
+// A reader of the traces that went away must not kill us before the temporary files are
+// removed: the write fails with EPIPE instead. Caught rather than ignored, so that the
+// converter starts with the default, as exec resets what is caught but keeps what is ignored.
+void onBrokenPipe(int) {}
+
+// Installs `handler` for `signalNumber` unless the signal is ignored (then it stays so).
+void replaceUnlessIgnored(SavedAction& saved, int signalNumber, void (*handler)(int)) {
+  saved.signalNumber = signalNumber;
+  ::sigaction(signalNumber, nullptr, &saved.action);
+  saved.replaced = saved.action.sa_handler != SIG_IGN;
+  if (!saved.replaced) return;
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  // SA_RESTART keeps the converter's wait and the serial calls going; no SA_RESETHAND, so a
+  // second Ctrl+C lands here again instead of killing the process before its clean-up.
+  action.sa_flags = SA_RESTART;
+  ::sigaction(signalNumber, &action, nullptr);
 }
 
 void drainWakePipe() {
@@ -58,37 +88,24 @@ bool waitForInputOrWake() {
 
 InterruptGuard::InterruptGuard() {
   int fds[2];
-  if (::pipe(fds) == 0) {
-    for (int fd : fds) {
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
     gWakeReadFd = fds[0];
     gWakeWriteFd = fds[1];
   }
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  // SA_RESTART keeps the converter's wait and the serial calls going; no SA_RESETHAND, so a
-  // second Ctrl+C lands here again instead of killing the process before its clean-up.
-  action.sa_flags = SA_RESTART;
-  for (int i = 0; i < kSignalCount; ++i)
-    ::sigaction(kInterruptSignals[i], &action, &gSavedActions[i]);
-  // A trace reader that went away must not kill us before the temporary files are removed.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  ::sigaction(SIGPIPE, &ignore, &gSavedPipeAction);
+  gHandlerGate.open();
+  for (int i = 0; i < kSignalCount; ++i) {
+    replaceUnlessIgnored(gSaved[i], kInterruptSignals[i], onInterrupt);
+  }
+  replaceUnlessIgnored(gSaved[kSignalCount], SIGPIPE, onBrokenPipe);
 }
 
 InterruptGuard::~InterruptGuard() {
-  ::sigaction(SIGPIPE, &gSavedPipeAction, nullptr);
-  for (int i = 0; i < kSignalCount; ++i)
-    ::sigaction(kInterruptSignals[i], &gSavedActions[i], nullptr);
-  int readFd = gWakeReadFd;
-  int writeFd = gWakeWriteFd;
-  gWakeWriteFd = -1;
-  gWakeReadFd = -1;
+  for (const SavedAction& saved : gSaved) {
+    if (saved.replaced) ::sigaction(saved.signalNumber, &saved.action, nullptr);
+  }
+  gHandlerGate.shut();  // a handler still running on another thread leaves the pipe first
+  int readFd = gWakeReadFd.exchange(-1);
+  int writeFd = gWakeWriteFd.exchange(-1);
   if (readFd >= 0) ::close(readFd);
   if (writeFd >= 0) ::close(writeFd);
 }
@@ -134,6 +151,15 @@ const char* interruptName(int signalNumber) {
     default:
       return "a signal";
   }
+}
+
+void writeText(std::FILE* stream, const std::string& text) {
+  std::fputs(text.c_str(), stream);
+  std::fflush(stream);
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
 }
 
 bool isTerminal(std::FILE* stream) {

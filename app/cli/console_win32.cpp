@@ -1,12 +1,17 @@
 #include <io.h>
 #include <windows.h>
+// After windows.h.
+#include <shellapi.h>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/cli/console.h"
 #include "app/cli/interrupt.h"
+#include "platform/utf16.h"
 
 namespace quorvel::cli {
 namespace {
@@ -17,38 +22,52 @@ constexpr DWORD kCloseGraceMs = 4000;
 // Ctrl+C ends a console read before the handler thread has run; give it this long.
 constexpr DWORD kInterruptSettleMs = 50;
 
-HANDLE gWakeEvent = nullptr;      // auto-reset: one wait consumes the pending wakes
-HANDLE gFinishedEvent = nullptr;  // manual-reset: set when the clean-up has run
+// Made by the guard, closed by it once no handler can use them any more.
+std::atomic<HANDLE> gWakeEvent{nullptr};      // auto-reset: one wait consumes the pending wakes
+std::atomic<HANDLE> gFinishedEvent{nullptr};  // manual-reset: set when the clean-up has run
+// The control handler runs on a thread of its own that the system starts for each event, at
+// any time: it uses the events only inside the gate, which the guard shuts before it closes
+// them. A handler that finds it shut passes the event on (the default ends the program, as
+// it would without the guard).
+constinit HandlerGate gHandlerGate;
 
 BOOL WINAPI onConsoleControl(DWORD type) {
+  if (!gHandlerGate.enter()) return FALSE;
   recordInterrupt(type == CTRL_C_EVENT ? SIGINT : SIGTERM);
   wakeMainThread();
   if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
-    if (gFinishedEvent != nullptr) WaitForSingleObject(gFinishedEvent, kCloseGraceMs);
+    WaitForSingleObject(gFinishedEvent.load(), kCloseGraceMs);
   }
+  gHandlerGate.leave();
   return TRUE;
 }
 
 }  // namespace
 
 InterruptGuard::InterruptGuard() {
-  gWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  gFinishedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gWakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  gFinishedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  gHandlerGate.open();
   SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
+// The clean-up has run: a handler that waits for it goes (and the system may end the process
+// once it has returned); then no handler uses the events any more, and they go too.
 InterruptGuard::~InterruptGuard() {
-  if (gFinishedEvent != nullptr) SetEvent(gFinishedEvent);
+  if (HANDLE finished = gFinishedEvent.load()) SetEvent(finished);
   SetConsoleCtrlHandler(onConsoleControl, FALSE);
-  // The events stay: a handler thread may still be waiting on them as the process ends.
+  gHandlerGate.shut();
+  for (std::atomic<HANDLE>* event : {&gWakeEvent, &gFinishedEvent}) {
+    if (HANDLE handle = event->exchange(nullptr)) CloseHandle(handle);
+  }
 }
 
 void wakeMainThread() {
-  if (gWakeEvent != nullptr) SetEvent(gWakeEvent);
+  if (HANDLE wake = gWakeEvent.load()) SetEvent(wake);
 }
 
 void waitForWake() {
-  if (gWakeEvent != nullptr) WaitForSingleObject(gWakeEvent, INFINITE);
+  if (HANDLE wake = gWakeEvent.load()) WaitForSingleObject(wake, INFINITE);
 }
 
 LineStatus readLine(std::string& line) {
@@ -70,6 +89,31 @@ LineStatus readLine(std::string& line) {
 // The console control handler records Ctrl+C as SIGINT and every other event as SIGTERM.
 const char* interruptName(int signalNumber) {
   return signalNumber == SIGINT ? "Ctrl+C" : "console closed";
+}
+
+void writeText(std::FILE* stream, const std::string& text) {
+  std::fflush(stream);
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+    const std::wstring wide = widened(text);
+    DWORD written = 0;
+    if (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) {
+      return;
+    }
+  }
+  std::fputs(text.c_str(), stream);
+  std::fflush(stream);
+}
+
+std::vector<std::string> programArguments(int, char**) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return args;
+  for (int i = 1; i < count; ++i) args.push_back(narrowed(wide[i]));
+  LocalFree(wide);
+  return args;
 }
 
 bool isTerminal(std::FILE* stream) {

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include "app/exit_codes.h"
+
 namespace quorvel::cli {
 namespace {
 
 constexpr int kPercentStep = 10;
 constexpr const char* kCursorUpFormat = "\x1b[%zuA";
 constexpr const char* kClearLine = "\r\x1b[2K";
+constexpr const char* kNotRecorded = " [NOT IN THE RECORD]";
 
 int percentStep(int percent) {
   return percent < 0 ? -1 : percent / kPercentStep;
@@ -149,15 +152,20 @@ std::string formatSummary(const std::vector<UnitOutcome>& outcomes) {
     std::snprintf(numbers, sizeof numbers, "  %6d  %7llu  %7llu  %7.1f  ", outcome.result,
                   static_cast<unsigned long long>(outcome.sectors),
                   static_cast<unsigned long long>(outcome.retries), outcome.seconds);
-    table += padded(outcome.port, portWidth) + numbers + oneLine(outcome.message) + "\n";
+    table += padded(outcome.port, portWidth) + numbers + oneLine(outcome.message) +
+             (outcome.unrecorded ? kNotRecorded : "") + "\n";
   }
   return table;
 }
 
 int combinedExitStatus(const std::vector<UnitOutcome>& outcomes) {
   int status = 0;
-  for (const UnitOutcome& outcome : outcomes) status = std::max(status, outcome.result);
-  return status;
+  bool unrecorded = false;
+  for (const UnitOutcome& outcome : outcomes) {
+    status = std::max(status, outcome.result);
+    unrecorded = unrecorded || outcome.unrecorded;
+  }
+  return status == 0 && unrecorded ? kExitUsage : status;
 }
 
 }  // namespace quorvel::cli

@@ -72,12 +72,15 @@ struct UnitOutcome {
   double seconds = 0;
   std::optional<bool> verified;          // none when the restart was not to be checked
   std::optional<double> restartSeconds;  // from "GO" to the instrument's answer
+  bool unrecorded = false;               // its line could not be written to the record
 };
 
-// The table at the end of a run: a header and one row per port, in the order given.
+// The table at the end of a run: a header and one row per port, in the order given; a port
+// whose line is missing from the record says so after its message.
 std::string formatSummary(const std::vector<UnitOutcome>& outcomes);
 
-// 0 when every port succeeded, else the highest result code among them.
+// The highest result code among the ports; when every port succeeded, 0, or 2 (as for a
+// record that cannot be written at all) when the record lacks any of them.
 int combinedExitStatus(const std::vector<UnitOutcome>& outcomes);
 
 }  // namespace quorvel::cli

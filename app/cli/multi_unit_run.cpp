@@ -1,5 +1,6 @@
 #include "app/cli/multi_unit_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -7,6 +8,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/console.h"
 #include "app/cli/port_transfer.h"
+#include "app/cli/printable_text.h"
 #include "engine/downloader.h"
 
 namespace quorvel::cli {
@@ -23,15 +25,20 @@ struct RunningUnit {
   Downloader downloader;
   PortTransfer transfer;
   CancelOnInterrupt cancel;
-  bool finished = false;  // its end has been shown and recorded
+  bool finished = false;    // its end has been shown and recorded
+  bool unrecorded = false;  // the record could not keep it
 };
 
 // The main thread's watch over the running transfers, until all have ended.
 class UnitsWatch {
  public:
   UnitsWatch(std::deque<RunningUnit>& units, MultiUnitDisplay& display, TraceQueue& traces,
-             const RunRecords& records)
-      : units_(units), display_(display), traces_(traces), records_(records) {}
+             const RunRecords& records, std::vector<PortReservation>& reservations)
+      : units_(units),
+        display_(display),
+        traces_(traces),
+        records_(records),
+        reservations_(reservations) {}
 
   void untilAllEnded() {
     for (;;) {
@@ -61,7 +68,11 @@ class UnitsWatch {
       const bool ended = isFinal(states[i].state);
       if (ended && !unit.finished) {
         unit.finished = true;
-        if (unit.transfer.attempted()) recordUnit(records_, unit.transfer.outcome());
+        // Its port is closed: the record may take a while.
+        if (i < reservations_.size()) reservations_[i].release();
+        if (unit.transfer.attempted()) {
+          unit.unrecorded = !recordUnit(records_, unit.transfer.outcome());
+        }
       }
       running = running || !ended;
     }
@@ -72,6 +83,7 @@ class UnitsWatch {
   MultiUnitDisplay& display_;
   TraceQueue& traces_;
   const RunRecords& records_;
+  std::vector<PortReservation>& reservations_;
   bool cancelAnnounced_ = false;
 };
 
@@ -90,14 +102,21 @@ void RecordSink::event(const RunEvent& event) {
   const auto* unit = std::get_if<UnitEnded>(&event.detail);
   if (unit == nullptr) return;
   std::string error;
-  if (!file_.append(formatRecordLine(*unit), error)) {
-    say(std::string(kProgramName) + ": " + error + "; the result of " + unit->port +
+  if (!file_.append(formatRecordLine(*unit), error, [] { return interruptSignal() != 0; })) {
+    say(std::string(kProgramName) + ": " + error + "; the result of " + printableText(unit->port) +
         " is not in the record.\n");
+    std::lock_guard lock(mutex_);
+    lostPorts_.push_back(unit->port);
   }
 }
 
-void recordUnit(const RunRecords& records, const UnitOutcome& outcome) {
-  if (records.sinks == nullptr) return;
+bool RecordSink::lost(const std::string& port) const {
+  std::lock_guard lock(mutex_);
+  return std::find(lostPorts_.begin(), lostPorts_.end(), port) != lostPorts_.end();
+}
+
+bool recordUnit(const RunRecords& records, const UnitOutcome& outcome) {
+  if (records.sinks == nullptr) return true;
   const auto now = std::chrono::system_clock::now();
   UnitRecord record = records.common;
   record.time = utcTimestamp(now);
@@ -111,10 +130,12 @@ void recordUnit(const RunRecords& records, const UnitOutcome& outcome) {
   record.verified = outcome.verified;
   record.restartSeconds = outcome.restartSeconds;
   records.sinks->event(RunEvent{now, outcome.port, std::move(record)});
+  return records.record == nullptr || !records.record->lost(outcome.port);
 }
 
 int runUnits(const FirmwareImage& image, const std::vector<std::string>& ports,
-             PortTransfer::Setup setup, const RunRecords& records) {
+             PortTransfer::Setup setup, const RunRecords& records,
+             std::vector<PortReservation>& reservations) {
   const bool inPlace = isTerminal(stderr);
   TraceQueue traces;
   if (setup.route != TraceRoute::Events) {
@@ -129,14 +150,17 @@ int runUnits(const FirmwareImage& image, const std::vector<std::string>& ports,
   std::vector<UnitOutcome> outcomes;
   {
     MultiUnitDisplay display(stderr, inPlace, ports);
-    UnitsWatch(units, display, traces, records).untilAllEnded();
+    UnitsWatch(units, display, traces, records, reservations).untilAllEnded();
   }
   for (RunningUnit& unit : units) {
     unit.transfer.join();
     outcomes.push_back(unit.transfer.outcome());
+    outcomes.back().unrecorded = unit.unrecorded;
   }
   say(std::string("\n").append(formatSummary(outcomes)));
-  return combinedExitStatus(outcomes);
+  const int status = combinedExitStatus(outcomes);
+  if (status == kExitUsage) say(std::string(kRecordIncomplete) + "\n");
+  return status;
 }
 
 }  // namespace quorvel::cli

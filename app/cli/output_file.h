@@ -5,35 +5,23 @@
 #include <string>
 #include <utility>
 
+#include "app/cli/named_file.h"
+
 // Where the background writer writes: a file the user named, or the standard output that the
-// JSON stream takes over. One back end per platform (output_file_posix.cpp,
-// output_file_win32.cpp).
+// JSON stream takes over (which may be a pipe that fills). One back end per platform
+// (output_file_posix.cpp, output_file_win32.cpp).
 namespace quorvel::cli {
 
 class OutputFile {
  public:
   OutputFile() = default;
-  ~OutputFile() { close(); }
-  OutputFile(OutputFile&& other) noexcept : handle_(std::exchange(other.handle_, kClosed)) {}
-  OutputFile& operator=(OutputFile&& other) noexcept {
-    if (this != &other) {
-      close();
-      handle_ = std::exchange(other.handle_, kClosed);
-    }
-    return *this;
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  // Creates or truncates `path`. The open never blocks (a FIFO that nobody reads, a device);
-  // what is not a regular file stays non-blocking, so a write never waits for room either.
-  // False with `error` when it cannot be written.
-  bool create(const std::string& path, const std::string& what, std::string& error);
+  // A file the user named, opened for writing.
+  explicit OutputFile(NamedFile file) : file_(std::move(file)) {}
   // The standard output as it is now, for this object alone: whatever else writes to the
   // standard output from now on (a converter, a stray trace) reaches the standard error.
   static OutputFile takeStandardOutput();
 
-  bool isOpen() const { return handle_ != kClosed; }
+  bool isOpen() const { return file_.isOpen(); }
 
   struct Written {
     std::size_t bytes = 0;
@@ -45,11 +33,10 @@ class OutputFile {
   // Waits at most `ms` for room after a write found the destination full.
   void waitForRoom(std::uint32_t ms);
   // False when closing reported an error.
-  bool close();
+  bool close() { return file_.close(); }
 
  private:
-  static constexpr std::intptr_t kClosed = -1;
-  std::intptr_t handle_ = kClosed;  // file descriptor, or HANDLE on Windows
+  NamedFile file_;  // closes itself
 };
 
 }  // namespace quorvel::cli

@@ -15,17 +15,6 @@ HANDLE handleOf(std::intptr_t handle) {
 
 }  // namespace
 
-bool OutputFile::create(const std::string& path, const std::string& what, std::string& error) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot write " + what + " " + path + " (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  handle_ = reinterpret_cast<std::intptr_t>(file);
-  return true;
-}
-
 OutputFile OutputFile::takeStandardOutput() {
   OutputFile out;
   HANDLE process = GetCurrentProcess();
@@ -35,7 +24,7 @@ OutputFile OutputFile::takeStandardOutput() {
       !DuplicateHandle(process, original, process, &own, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     return out;
   }
-  out.handle_ = reinterpret_cast<std::intptr_t>(own);
+  out.file_ = NamedFile(reinterpret_cast<std::intptr_t>(own));
   SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
   std::fflush(stdout);
   _dup2(_fileno(stderr), _fileno(stdout));
@@ -47,7 +36,7 @@ OutputFile::Written OutputFile::writeSome(const char* data, std::size_t size) {
   Written result;
   DWORD written = 0;
   const DWORD chunk = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
-  if (!WriteFile(handleOf(handle_), data, chunk, &written, nullptr)) {
+  if (!WriteFile(handleOf(file_.handle()), data, chunk, &written, nullptr)) {
     result.failed = true;
     return result;
   }
@@ -58,11 +47,6 @@ OutputFile::Written OutputFile::writeSome(const char* data, std::size_t size) {
 
 void OutputFile::waitForRoom(std::uint32_t ms) {
   Sleep(ms);
-}
-
-bool OutputFile::close() {
-  if (handle_ == kClosed) return true;
-  return CloseHandle(handleOf(std::exchange(handle_, kClosed))) != 0;
 }
 
 }  // namespace quorvel::cli

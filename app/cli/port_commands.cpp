@@ -5,6 +5,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/console.h"
+#include "app/cli/printable_text.h"
 #include "engine/downloader.h"
 #include "engine/instrument_probe.h"
 #include "platform/cancel_event.h"
@@ -24,8 +25,9 @@ std::string usbIdText(const SerialPortInfo& port) {
   return text;
 }
 
+// Every name and text here may come from a device or the system: printed safely.
 std::string orUnknown(const std::string& text) {
-  return text.empty() ? kUnknownField : text;
+  return text.empty() ? kUnknownField : printableText(text);
 }
 
 std::string registerText(const ProbeResult& result) {
@@ -36,8 +38,8 @@ std::string registerText(const ProbeResult& result) {
 
 // "PORT: no answer", "PORT: answered, register 0x0100".
 std::string outcomeText(const ProbeResult& result) {
-  std::string text =
-      result.port + ": " + (result.detail.empty() ? probeStatusText(result.status) : result.detail);
+  std::string text = printableText(result.port) + ": " +
+                     (result.detail.empty() ? probeStatusText(result.status) : result.detail);
   if (result.status == ProbeStatus::Answered) text += ", " + registerText(result);
   return text + "\n";
 }
@@ -55,7 +57,8 @@ std::vector<std::string> searchablePortNames() {
   std::vector<std::string> names;
   for (const SerialPortInfo& port : listSerialPorts()) {
     if (port.isConsole) {
-      say(port.name + ": the system console, not probed (name it with --port to probe it)\n");
+      say(printableText(port.name) +
+          ": the system console, not probed (name it with --port to probe it)\n");
     } else {
       names.push_back(port.name);
     }
@@ -87,7 +90,7 @@ PortChoice reserved(const PortChoice& choice, PortReservation& reservation) {
       reservation.reserve(choice.port, PortReservation::Use::Run) == ReservationStatus::Granted) {
     return choice;
   }
-  say("ERROR : Serial port " + choice.port + " is in use by another upgrade.\n");
+  say("ERROR : Serial port " + printableText(choice.port) + " is in use by another upgrade.\n");
   return {PortNotOpened, {}};
 }
 
@@ -102,15 +105,15 @@ std::string presentPortsText() {
 }  // namespace
 
 std::string portLine(const SerialPortInfo& port) {
-  return port.name + "\t" + orUnknown(port.description) + (port.isConsole ? kConsoleMark : "") +
-         "\t" + usbIdText(port) + "\t" + orUnknown(port.usbSerial) + "\n";
+  return printableText(port.name) + "\t" + orUnknown(port.description) +
+         (port.isConsole ? kConsoleMark : "") + "\t" + usbIdText(port) + "\t" +
+         orUnknown(port.usbSerial) + "\n";
 }
 
 int listPortsCommand() {
   std::vector<SerialPortInfo> ports = listSerialPorts();
   if (ports.empty()) say(std::string(kNoPortFound) + "\n");
-  for (const SerialPortInfo& port : ports) std::fputs(portLine(port).c_str(), stdout);
-  std::fflush(stdout);
+  for (const SerialPortInfo& port : ports) writeText(stdout, portLine(port));
   return 0;
 }
 
@@ -131,13 +134,12 @@ int findCommand(const std::vector<std::string>& ports) {
   bool answered = false;
   for (const ProbeResult& result : results) {
     if (result.status == ProbeStatus::Answered) {
-      std::fputs((result.port + "\t" + registerText(result) + "\n").c_str(), stdout);
+      writeText(stdout, printableText(result.port) + "\t" + registerText(result) + "\n");
       answered = true;
     } else {
       say(outcomeText(result));
     }
   }
-  std::fflush(stdout);
   return answered ? 0 : PortNotOpened;
 }
 
@@ -153,7 +155,7 @@ PortChoice chooseAnsweringPort(const std::vector<std::string>& candidates) {
   std::copy_if(results.begin(), results.end(), std::back_inserter(answered),
                [](const ProbeResult& result) { return result.status == ProbeStatus::Answered; });
   if (answered.size() == 1) {
-    say("Quorvel found on " + answered.front().port + ".\n");
+    say("Quorvel found on " + printableText(answered.front().port) + ".\n");
     return {0, answered.front().port};
   }
   if (answered.empty()) {
@@ -170,7 +172,8 @@ PortChoice checkUpgradePort(const std::string& requested, PortReservation& reser
     return reserved(chooseAnsweringPort(searchablePortNames()), reservation);
   }
   if (serialPortMissing(requested)) {
-    say("ERROR : Serial port " + requested + " does not exist.\n" + presentPortsText());
+    say("ERROR : Serial port " + printableText(requested) + " does not exist.\n" +
+        presentPortsText());
     return {PortNotOpened, {}};
   }
   return reserved({0, requested}, reservation);

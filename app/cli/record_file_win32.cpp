@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include "app/cli/record_file.h"
+#include "app/cli/record_file_platform.h"
+#include "platform/utf16.h"
 
 namespace quorvel::cli {
 namespace {
@@ -9,67 +11,56 @@ namespace {
 constexpr DWORD kWholeFileLow = MAXDWORD;
 constexpr DWORD kWholeFileHigh = MAXDWORD;
 
-HANDLE fileHandle(std::intptr_t handle) {
-  return reinterpret_cast<HANDLE>(handle);
-}
-
-std::string systemError(const std::string& what) {
-  return what + " (error " + std::to_string(GetLastError()) + ")";
-}
-
-bool lockWholeFile(HANDLE file) {
-  OVERLAPPED from{};
-  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, kWholeFileLow, kWholeFileHigh, &from) != 0;
-}
-
-void unlockWholeFile(HANDLE file) {
-  OVERLAPPED from{};
-  UnlockFileEx(file, 0, kWholeFileLow, kWholeFileHigh, &from);
+HANDLE handleOf(const NamedFile& file) {
+  return reinterpret_cast<HANDLE>(file.handle());
 }
 
 }  // namespace
 
 std::string hostName() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD size = sizeof name;
-  if (!GetComputerNameA(name, &size) || size == 0) return "unknown";
-  return std::string(name, size);
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size) || size == 0) return "unknown";
+  return narrowed(std::wstring_view(name, size));
 }
 
-RecordFile::~RecordFile() {
-  if (isOpen()) CloseHandle(fileHandle(handle_));
+namespace detail {
+
+RecordLock tryLockRecord(NamedFile& file, std::string& error) {
+  OVERLAPPED from{};
+  if (LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                 kWholeFileLow, kWholeFileHigh, &from)) {
+    return RecordLock::Taken;
+  }
+  const DWORD code = GetLastError();
+  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return RecordLock::Busy;
+  error = systemErrorText(code);
+  return RecordLock::Failed;
 }
 
-bool RecordFile::open(const std::string& path, std::string& error) {
-  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = systemError("cannot write the record " + path);
+void unlockRecord(NamedFile& file) {
+  OVERLAPPED from{};
+  UnlockFileEx(handleOf(file), 0, kWholeFileLow, kWholeFileHigh, &from);
+}
+
+int recordByteAt(NamedFile& file, std::uint64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  unsigned char byte = 0;
+  DWORD got = 0;
+  return ReadFile(handleOf(file), &byte, 1, &got, &at) && got == 1 ? byte : -1;
+}
+
+// Under the lock the end stays where it is until this write.
+bool writeAtRecordEnd(NamedFile& file, const std::string& text, std::string& error) {
+  LARGE_INTEGER none{};
+  if (!SetFilePointerEx(handleOf(file), none, nullptr, FILE_END)) {
+    error = systemErrorText(GetLastError());
     return false;
   }
-  if (GetFileType(file) != FILE_TYPE_DISK || !lockWholeFile(file)) {
-    error = systemError("cannot write the record " + path);
-    CloseHandle(file);
-    return false;
-  }
-  unlockWholeFile(file);
-  handle_ = reinterpret_cast<std::intptr_t>(file);
-  return true;
+  return file.write(text.data(), text.size(), error);
 }
 
-bool RecordFile::append(const std::string& line, std::string& error) {
-  HANDLE file = fileHandle(handle_);
-  if (!lockWholeFile(file)) {
-    error = systemError("cannot lock the record");
-    return false;
-  }
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  unlockWholeFile(file);
-  if (ok && written == line.size()) return true;
-  error = ok ? std::string("the record line was cut short (disk full?)")
-             : systemError("cannot write the record");
-  return false;
-}
-
+}  // namespace detail
 }  // namespace quorvel::cli

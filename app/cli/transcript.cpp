@@ -70,12 +70,24 @@ Transcript::~Transcript() {
 }
 
 bool Transcript::open(const std::string& path, std::string& error) {
-  std::lock_guard lock(mutex_);
-  OutputFile file;
-  if (!file.create(path, "the transcript", error)) return false;
-  writer_ = std::make_unique<BackgroundWriter>(std::move(file), kTranscriptQueueBytes);
-  start_ = std::chrono::steady_clock::now();
+  NamedFile file;
+  return file.open(path, FileUse::Write, "the transcript", error) == NamedFile::Outcome::Opened &&
+         open(std::move(file), path, error);
+}
+
+bool Transcript::open(NamedFile file, const std::string& path, std::string& error) {
+  if (!file.truncate(0)) {
+    error = "cannot write the transcript " + path + ": it cannot be emptied";
+    return false;
+  }
+  start(OutputFile(std::move(file)));
   return true;
+}
+
+void Transcript::start(OutputFile output) {
+  std::lock_guard lock(mutex_);
+  writer_ = std::make_unique<BackgroundWriter>(std::move(output), kTranscriptQueueBytes);
+  start_ = std::chrono::steady_clock::now();
 }
 
 std::uint64_t Transcript::microsSinceOpen() const {

@@ -44,9 +44,13 @@ class Transcript {
   Transcript(const Transcript&) = delete;
   Transcript& operator=(const Transcript&) = delete;
 
-  // Creates or truncates `path` without blocking; false with `error` when it cannot be
-  // written.
+  // Creates or truncates `path`, a regular file, without blocking; false with `error` when it
+  // cannot be written.
   bool open(const std::string& path, std::string& error);
+  // Truncates `file`, opened for writing, and writes to it from now on.
+  bool open(NamedFile file, const std::string& path, std::string& error);
+  // Writes to `output` from now on.
+  void start(OutputFile output);
   bool isOpen() const { return writer_ != nullptr; }
 
   void bytes(std::string_view port, LineDirection direction, const std::uint8_t* data,

@@ -1,15 +1,12 @@
 #include "app/cli/workspace.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 #include <vector>
 
 #include "app/cli/sha256.h"
 #include "image/image_conversion.h"
+#include "platform/path_text.h"
 
 namespace quorvel::cli {
 namespace {
@@ -19,13 +16,8 @@ namespace fs = std::filesystem;
 constexpr std::size_t kCopyChunkBytes = 64 * 1024;
 constexpr const char* kPartialSuffix = ".part";
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 // Copies and hashes chunk by chunk; false with `error` set.
-bool copyStream(std::FILE* in, std::FILE* out, Sha256& hash, bool (*stopRequested)(),
+bool copyChunks(NamedFile& in, NamedFile& out, Sha256& hash, bool (*stopRequested)(),
                 std::string& error) {
   std::vector<unsigned char> chunk(kCopyChunkBytes);
   for (;;) {
@@ -33,33 +25,13 @@ bool copyStream(std::FILE* in, std::FILE* out, Sha256& hash, bool (*stopRequeste
       error = "interrupted";
       return false;
     }
-    errno = 0;
-    const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), in);
-    if (std::ferror(in)) {
-      error = errno != 0 ? std::strerror(errno) : "read error";
-      return false;
-    }
-    if (std::fwrite(chunk.data(), 1, got, out) != got) {
-      error = std::strerror(errno);
-      return false;
-    }
-    hash.update(chunk.data(), got);
-    if (got < chunk.size()) return true;
+    const long long got = in.read(chunk.data(), chunk.size(), error);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    const auto size = static_cast<std::size_t>(got);
+    if (!out.write(chunk.data(), size, error)) return false;
+    hash.update(chunk.data(), size);
   }
-}
-
-bool copyFile(const std::string& source, const std::string& target, Sha256& hash,
-              bool (*stopRequested)(), std::string& error) {
-  File in(std::fopen(source.c_str(), "rb"));
-  File out(in ? std::fopen(target.c_str(), "wb") : nullptr);
-  if (!in || !out) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (!copyStream(in.get(), out.get(), hash, stopRequested, error)) return false;
-  if (std::fclose(out.release()) == 0) return true;  // the last bytes may fail only here
-  error = std::strerror(errno);
-  return false;
 }
 
 }  // namespace
@@ -87,22 +59,31 @@ std::array<std::string, 4> runFileNames() {
   return {kImageFileName, std::string(kImageFileName) + kPartialSuffix, kLsbFileName, kMsbFileName};
 }
 
-ImageCopy copyImage(const std::string& source, const std::string& directory,
-                    bool (*stopRequested)()) {
+ImageCopy copyImage(NamedFile& image, const std::string& directory, bool (*stopRequested)()) {
   ImageCopy result;
-  std::error_code missing;
-  if (!fs::exists(source, missing)) return result;  // reported by the required-file check
   const std::string target = pathIn(directory, kImageFileName);
   const std::string partial = target + kPartialSuffix;
+  NamedFile copy;
   Sha256 hash;
-  if (copyFile(source, partial, hash, stopRequested, result.error)) {
-    std::error_code renamed;
-    fs::rename(partial, target, renamed);
-    if (renamed) result.error = renamed.message();
+  std::string error;
+  if (copy.open(partial, FileUse::Create, "the copy of the image", error) !=
+      NamedFile::Outcome::Opened) {
+    result.error = error;
+    return result;
   }
-  if (!result.error.empty()) {
+  if (copyChunks(image, copy, hash, stopRequested, error) && !copy.close()) {
+    error = "it could not be written whole";  // the last bytes may fail only here
+  }
+  if (error.empty()) {
+    std::error_code renamed;
+    fs::rename(pathFromText(partial), pathFromText(target), renamed);
+    if (renamed) error = renamed.message();
+  }
+  if (!error.empty()) {
+    copy.close();
     std::error_code ignored;
-    fs::remove(partial, ignored);
+    fs::remove(pathFromText(partial), ignored);
+    result.error = error;
     return result;
   }
   result.copied = true;
@@ -112,15 +93,15 @@ ImageCopy copyImage(const std::string& source, const std::string& directory,
 
 ConverterChoice chooseConverter(const std::string& given) {
   std::error_code error;
-  if (!given.empty()) return {given, fs::absolute(given, error).string(), false};
+  if (!given.empty()) return {given, textOfPath(fs::absolute(pathFromText(given), error)), false};
   const fs::path local = converterFileName();
-  ConverterChoice choice{local.string(), fs::absolute(local, error).string(), false};
+  ConverterChoice choice{local.string(), textOfPath(fs::absolute(local, error)), false};
   if (fs::exists(local, error)) return choice;
   const std::string ownDirectory = programDirectory();
   if (ownDirectory.empty()) return choice;
-  const fs::path beside = fs::path(ownDirectory) / local;
+  const fs::path beside = pathFromText(ownDirectory) / local;
   if (!fs::exists(beside, error)) return choice;
-  choice.path = beside.string();
+  choice.path = textOfPath(beside);
   choice.besideProgram = true;
   return choice;
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "app/cli/named_file.h"
 
 // Where quorvel-upgrade converts the image: a private directory of its own, so that nothing
 // is written to the current directory and two runs never share temporary files.
@@ -53,18 +56,22 @@ long privateDirectoryOwner(std::string_view name);
 // The directory the running program lies in; empty when it cannot be told.
 std::string programDirectory();
 
+// The largest image an upgrade takes: more is no firmware of the instrument, and is refused
+// as corrupted before anything is copied.
+inline constexpr std::uint64_t kMaxImageBytes = std::uint64_t{256} << 20;
+
 // What copying the image into the private directory gave.
 struct ImageCopy {
   bool copied = false;
   std::optional<std::string> sha256;  // of exactly the bytes copied, when copied
-  std::string error;                  // why not, when the source was there but not copied
+  std::string error;                  // why not
 };
 
-// Copies `source` into `directory` as quorvel.out, hashing it in the same pass, so that the
-// digest is that of what the converter reads. A copy cut short (a read error, or
-// `stopRequested` returning true between chunks) leaves no quorvel.out behind.
-ImageCopy copyImage(const std::string& source, const std::string& directory,
-                    bool (*stopRequested)());
+// Copies `image`, opened for reading, into `directory` as quorvel.out, hashing it in the same
+// pass, so that the digest is that of what the converter reads. A copy cut short (a read
+// error, no room, or `stopRequested` returning true between chunks) leaves no quorvel.out
+// behind.
+ImageCopy copyImage(NamedFile& image, const std::string& directory, bool (*stopRequested)());
 
 // Which converter an upgrade runs.
 struct ConverterChoice {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/cli/workspace.h"
+#include "platform/utf16.h"
 
 namespace quorvel::cli {
 namespace {
@@ -20,7 +21,7 @@ std::string uniqueName() {
 }
 
 std::string withErrorCode(const std::string& text) {
-  return text + " (error " + std::to_string(GetLastError()) + ")";
+  return text + ": " + systemErrorText(GetLastError());
 }
 
 // A security descriptor whose access list grants the user who runs the program, and nobody
@@ -79,17 +80,19 @@ bool isPlainDirectory(DWORD attributes) {
 // (no junctions or links), named after a process that is gone. Those of other users are
 // closed to us by their access lists.
 void removeAbandonedDirectories(const std::string& root) {
-  WIN32_FIND_DATAA found{};
-  HANDLE search = FindFirstFileA((root + detail::kPrivateDirectoryPrefix + "*").c_str(), &found);
+  WIN32_FIND_DATAW found{};
+  HANDLE search =
+      FindFirstFileW(widened(root + detail::kPrivateDirectoryPrefix + "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   std::vector<std::string> abandoned;
   do {
-    const long pid = detail::privateDirectoryOwner(found.cFileName);
+    const std::string name = narrowed(found.cFileName);
+    const long pid = detail::privateDirectoryOwner(name);
     if (pid > 0 && isPlainDirectory(found.dwFileAttributes) &&
         processGone(static_cast<DWORD>(pid))) {
-      abandoned.push_back(root + found.cFileName);
+      abandoned.push_back(root + name);
     }
-  } while (FindNextFileA(search, &found));
+  } while (FindNextFileW(search, &found));
   FindClose(search);
   for (const std::string& path : abandoned) removeRunDirectory(path);
 }
@@ -99,13 +102,13 @@ void removeAbandonedDirectories(const std::string& root) {
 bool PrivateDirectory::create(std::string& error, const std::string& root) {
   std::string where = root;
   if (where.empty()) {
-    char temporary[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathA(sizeof temporary, temporary);
+    wchar_t temporary[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
     if (length == 0 || length > MAX_PATH) {
       error = withErrorCode("cannot find the folder for temporary files");
       return false;
     }
-    where = temporary;
+    where = narrowed(std::wstring_view(temporary, length));
   }
   if (where.back() != '\\' && where.back() != '/') where += '\\';
   removeAbandonedDirectories(where);
@@ -116,7 +119,7 @@ bool PrivateDirectory::create(std::string& error, const std::string& root) {
   }
   for (int i = 0; i < kNameTries; ++i) {
     std::string candidate = where + uniqueName();
-    if (CreateDirectoryA(candidate.c_str(), access.attributes())) {
+    if (CreateDirectoryW(widened(candidate).c_str(), access.attributes())) {
       path_ = candidate;
       return true;
     }
@@ -129,16 +132,18 @@ bool PrivateDirectory::create(std::string& error, const std::string& root) {
 // A directory that has become a junction or a link is not entered; a link among the files
 // is deleted itself, never what it leads to.
 void removeRunDirectory(const std::string& directory) {
-  if (!isPlainDirectory(GetFileAttributesA(directory.c_str()))) return;
-  for (const std::string& name : runFileNames()) DeleteFileA((directory + "\\" + name).c_str());
-  RemoveDirectoryA(directory.c_str());  // fails, and leaves it, when anything else is in it
+  if (!isPlainDirectory(GetFileAttributesW(widened(directory).c_str()))) return;
+  for (const std::string& name : runFileNames()) {
+    DeleteFileW(widened(directory + "\\" + name).c_str());
+  }
+  RemoveDirectoryW(widened(directory).c_str());  // fails, and leaves it, when anything is left
 }
 
 std::string programDirectory() {
-  char path[MAX_PATH + 1] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return {};
-  std::string text(path, length);
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return {};
+  const std::string text = narrowed(std::wstring_view(path, length));
   const std::size_t slash = text.find_last_of("\\/");
   return slash == std::string::npos ? std::string() : text.substr(0, slash);
 }

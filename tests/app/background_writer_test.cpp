@@ -1,8 +1,7 @@
-// The writer thread of the JSON stream and of the transcript, over pipes and FIFOs that nobody
-// reads: the threads that hand it text are never held up, and what it loses it counts.
+// The writer thread of the JSON stream and of the transcript, over pipes that nobody reads: the
+// threads that hand it text are never held up, and what it loses it counts.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -12,7 +11,6 @@
 
 #include "app/cli/background_writer.h"
 #include "app/cli/transcript.h"
-#include "tests/support/scratch_dir.h"
 
 namespace quorvel::cli {
 namespace {
@@ -72,31 +70,28 @@ TEST(BackgroundWriter, LosslessWhateverTheReaderDoesAndCountsWhatCannotGo) {
   EXPECT_EQ(lost.lostLines, 10u);
 }
 
-// A transcript to a FIFO whose reader stopped: rows beyond the queue's limit are lost, the
-// next row that gets through is preceded by their count, and closing waits only so long.
-TEST(Transcript, FifoThatStallsLosesRowsAndSaysHowMany) {
-  testing::ScratchDir dir;
-  const std::filesystem::path fifo = dir / "line.fifo";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
+// A transcript whose output stopped taking bytes (a pipe whose reader stopped): rows beyond
+// the queue's limit are lost, the next row that gets through is preceded by their count, and
+// closing waits only so long.
+TEST(Transcript, OutputThatStallsLosesRowsAndSaysHowMany) {
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  ::fcntl(ends[1], F_SETFL, O_NONBLOCK);  // as the transcript's writer finds a stalled output
   Transcript transcript;
-  std::string error;
-  ASSERT_TRUE(transcript.open(fifo.string(), error)) << error;
+  transcript.start(pipeOutput(ends[1]));
   const std::string row(60, 'x');
   const std::size_t rows = 2 * (kTranscriptQueueBytes + kPipeBytes) / row.size();
   for (std::size_t i = 0; i < rows; ++i) transcript.traceLine("p", row);
 
   // Read what got through while rows are still coming: then one more gets through.
-  ::fcntl(reader, F_SETFL, 0);
-  auto reading = std::async(std::launch::async, readAll, reader);
+  auto reading = std::async(std::launch::async, readAll, ends[0]);
   std::this_thread::sleep_for(200ms);
   transcript.traceLine("p", "after the stall");
   const auto closing = std::chrono::steady_clock::now();
   const Transcript::Closing closed = transcript.close();
   EXPECT_LT(std::chrono::steady_clock::now() - closing, 2 * kTranscriptStallLimit);
   const std::string text = reading.get();
-  ::close(reader);
+  ::close(ends[0]);
 
   // Every row that did not get through is counted by a row in its place.
   EXPECT_FALSE(closed.complete);

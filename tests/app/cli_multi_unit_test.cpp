@@ -173,14 +173,6 @@ TEST_F(CliMultiUnit, ImageAndConverterFromElsewhere) {
       "Required file fw/none.out not found !\nPlease check the path given to quorvel-upgrade "
       "--image\n"))
       << noImage.err;
-  // There, but nothing can be read of it: refused as a corrupted image, with the reason.
-  fs::create_directory(dir_ / "fw.out");
-  writeConverter();
-  Outcome unreadable = run({"--port", kPort, "--yes", "--image", "fw.out"});
-  EXPECT_EQ(unreadable.status, 20) << unreadable.err;
-  EXPECT_TRUE(contains(unreadable.out, "Cannot copy the image fw.out: Is a directory\n"))
-      << unreadable.out;
-  fs::remove(dir_ / "hex55");
   Outcome noConverter = run({"--port", kPort, "--yes", "--converter", "bin/hex55"});
   EXPECT_EQ(noConverter.status, 2);
   EXPECT_TRUE(

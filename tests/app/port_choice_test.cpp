@@ -51,12 +51,26 @@ TEST(PortChoice, TakesTheOnePortThatAnswersOrSaysWhatWasFound) {
   }
 }
 
-// The console is marked in the description, so that the line keeps its four fields.
-TEST(PortChoice, ListLineMarksTheSystemConsoleInItsDescription) {
+// The console is marked in the description, so that the line keeps its four fields; what a
+// device says of itself can add no field and send nothing to the terminal, while its name in
+// another script shows as it is.
+TEST(PortChoice, ListLineKeepsItsFourFieldsWhateverTheDeviceSays) {
   SerialPortInfo console{"/dev/ttyS0", "Serial port", {}, {}, "", "", true};
   EXPECT_EQ(portLine(console), "/dev/ttyS0\tSerial port (system console)\t-\t-\n");
   console.isConsole = false;
   EXPECT_EQ(portLine(console), "/dev/ttyS0\tSerial port\t-\t-\n");
+
+  const SerialPortInfo hostile{"/dev/ttyUSB\x1b[2J0",
+                               "Adapter\tfake\x1b]0;title\x07 \xce\x94\xc3",
+                               0x0403,
+                               0x6001,
+                               "SN\x7f\xc2\x9b"
+                               "1\n2\xff",
+                               "",
+                               false};
+  EXPECT_EQ(portLine(hostile),
+            "/dev/ttyUSB?[2J0\tAdapter?fake?]0;title? \xce\x94\xef\xbf\xbd\t0403:6001\t"
+            "SN??1?2\xef\xbf\xbd\n");
 }
 
 }  // namespace

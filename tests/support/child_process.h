@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -25,10 +26,33 @@ struct ChildSetup {
   bool stderrToStdout = false;           // standard error goes where standard output goes
 };
 
+// What a child starts with besides its setup (POSIX only).
+struct ChildStart {
+  std::optional<std::uint64_t> fileSizeLimit;  // RLIMIT_FSIZE in bytes (SIGXFSZ then ignored)
+  std::vector<int> ignoredSignals;             // as a shell's nohup or background job leaves them
+  bool onlyStandardStreams = false;            // no other descriptor of the test reaches it
+
+  static ChildStart withFileSizeLimit(std::uint64_t bytes) {
+    ChildStart start;
+    start.fileSizeLimit = bytes;
+    return start;
+  }
+  static ChildStart ignoring(std::vector<int> signals) {
+    ChildStart start;
+    start.ignoredSignals = std::move(signals);
+    return start;
+  }
+  static ChildStart withStandardStreamsOnly() {
+    ChildStart start;
+    start.onlyStandardStreams = true;
+    return start;
+  }
+};
+
 // A running child (POSIX only). The destructor kills it (SIGKILL) if it has not been waited for.
 class Child {
  public:
-  explicit Child(const ChildSetup& setup);
+  explicit Child(const ChildSetup& setup, const ChildStart& start = {});
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;

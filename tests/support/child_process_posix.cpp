@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kPollStep = std::chrono::milliseconds(10);
 constexpr int kExecFailedStatus = 127;
+// Where the kernel cannot mark them all at once, the descriptors below this are marked.
+constexpr int kDescriptorsChecked = 4096;
 // Ends only the wait of a program that hangs: the test then fails on its status.
 constexpr auto kRunProgramLimit = std::chrono::minutes(5);
 
@@ -25,19 +28,37 @@ std::optional<int> statusOf(int status) {
   return std::nullopt;
 }
 
-int openForWriting(const std::filesystem::path& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+// Onto `target`, and nothing else of it left open.
+void redirectToFile(const std::filesystem::path& path, int target) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  ::dup2(fd, target);
+  ::close(fd);
 }
 
-[[noreturn]] void execChild(const ChildSetup& setup, int stdinRead, int stdoutWrite) {
+void applyStart(const ChildStart& start) {
+  if (start.fileSizeLimit) {
+    ::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails instead of killing
+    const rlimit limit{*start.fileSizeLimit, *start.fileSizeLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  for (int signalNumber : start.ignoredSignals) ::signal(signalNumber, SIG_IGN);
+  if (start.onlyStandardStreams &&
+      ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    for (int fd = STDERR_FILENO + 1; fd < kDescriptorsChecked; ++fd)
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+}
+
+[[noreturn]] void execChild(const ChildSetup& setup, const ChildStart& start, int stdinRead,
+                            int stdoutWrite) {
   if (setup.stdinFd >= 0) {
     ::dup2(setup.stdinFd, STDIN_FILENO);
   } else {
     ::dup2(stdinRead, STDIN_FILENO);
   }
   if (!setup.stdoutFile.empty()) {
-    int fd = openForWriting(setup.stdoutFile);
-    if (fd >= 0) ::dup2(fd, STDOUT_FILENO);
+    redirectToFile(setup.stdoutFile, STDOUT_FILENO);
   } else if (stdoutWrite >= 0) {
     ::dup2(stdoutWrite, STDOUT_FILENO);
   }
@@ -46,10 +67,10 @@ int openForWriting(const std::filesystem::path& path) {
   } else if (setup.stderrFd >= 0) {
     ::dup2(setup.stderrFd, STDERR_FILENO);
   } else if (!setup.stderrFile.empty()) {
-    int fd = openForWriting(setup.stderrFile);
-    if (fd >= 0) ::dup2(fd, STDERR_FILENO);
+    redirectToFile(setup.stderrFile, STDERR_FILENO);
   }
   ::signal(SIGPIPE, SIG_DFL);
+  applyStart(start);
   ::setpgid(0, 0);  // a signal for the child never reaches the test runner
   if (!setup.workingDirectory.empty() && ::chdir(setup.workingDirectory.c_str()) != 0) {
     ::_exit(kExecFailedStatus);
@@ -64,7 +85,7 @@ int openForWriting(const std::filesystem::path& path) {
 
 }  // namespace
 
-Child::Child(const ChildSetup& setup) {
+Child::Child(const ChildSetup& setup, const ChildStart& start) {
   // A child that ends before reading its input must not take the test runner with it.
   ::signal(SIGPIPE, SIG_IGN);
   int stdinPipe[2] = {-1, -1};
@@ -72,7 +93,7 @@ Child::Child(const ChildSetup& setup) {
   if (setup.stdinFd < 0 && ::pipe2(stdinPipe, O_CLOEXEC) != 0) return;
   if (setup.stdoutFile.empty() && ::pipe2(stdoutPipe, O_CLOEXEC) != 0) return;
   pid_ = ::fork();
-  if (pid_ == 0) execChild(setup, stdinPipe[0], stdoutPipe[1]);
+  if (pid_ == 0) execChild(setup, start, stdinPipe[0], stdoutPipe[1]);
   if (stdinPipe[0] >= 0) ::close(stdinPipe[0]);
   if (stdoutPipe[1] >= 0) ::close(stdoutPipe[1]);
   stdinFd_ = stdinPipe[1];
